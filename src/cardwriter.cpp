@@ -1,0 +1,157 @@
+#include "cardwriter.h"
+
+#include <QTextStream>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Leaves room in common 255-byte name limits for the number and the extension.
+constexpr qsizetype maxStemBytes = 200;
+
+bool isForbidden(QChar c)
+{
+    switch (c.unicode()) {
+    case u'/':
+    case u'\\':
+    case u':':
+    case u'*':
+    case u'?':
+    case u'"':
+    case u'<':
+    case u'>':
+    case u'|':
+        return true;
+    default:
+        return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
+    }
+}
+
+// Windows drops trailing dots and spaces itself, so "Anna." and "Anna" would be one file.
+QString trimEnd(QString stem)
+{
+    qsizetype size = stem.size();
+    while (size > 0 && (stem[size - 1] == u'.' || stem[size - 1].isSpace()))
+        --size;
+    stem.truncate(size);
+    return stem.isEmpty() ? u"_"_s : stem;
+}
+
+// Cuts to at most maxBytes of UTF-8, never inside a character.
+QString fitBytes(QString stem, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < stem.size(); ++i) {
+        const char16_t c = stem[i].unicode();
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < stem.size() &&
+            QChar::isLowSurrogate(stem[i + 1].unicode());
+        bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : pair ? 4 : 3;
+        if (bytes > maxBytes) {
+            stem.truncate(i);
+            return trimEnd(stem);
+        }
+        if (pair)
+            ++i;
+    }
+    return stem;
+}
+
+bool isDeviceName(const QString &stem)
+{
+    static const QSet<QString> devices = [] {
+        QSet<QString> names{u"con"_s, u"prn"_s, u"aux"_s, u"nul"_s};
+        for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
+            names.insert(u"com"_s + QChar(digit));
+            names.insert(u"lpt"_s + QChar(digit));
+        }
+        return names;
+    }();
+    const QString base = stem.left(stem.indexOf(u'.')).trimmed();
+    return base.size() <= 4 && devices.contains(base.toLower());
+}
+
+QByteArray localBytes(const QByteArray &card)
+{
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(card).toLocal8Bit();
+#else
+    // The local 8-bit encoding is UTF-8 here, so the bytes go out as they came in, even those
+    // that are not valid UTF-8.
+    return card;
+#endif
+}
+
+} // namespace
+
+QString safeFileStem(const QString &name)
+{
+    QString stem = name;
+    for (QChar &c : stem) {
+        if (isForbidden(c))
+            c = u'_';
+    }
+    stem = trimEnd(stem.trimmed());
+    if (isDeviceName(stem))
+        stem.prepend(u'_');
+    return fitBytes(stem, maxStemBytes);
+}
+
+CardWriter::CardWriter(const QDir &directory, QTextStream &console)
+    : m_directory(directory), m_console(console)
+{
+}
+
+void CardWriter::reserve(const QString &fileName) { claim(fileName); }
+
+bool CardWriter::claim(const QString &fileName)
+{
+    const qsizetype before = m_taken.size();
+    m_taken.insert(fileName.toCaseFolded());
+    return m_taken.size() != before;
+}
+
+QString CardWriter::claimFileName(const QString &name)
+{
+    const QString stem = safeFileStem(name);
+    QString fileName = stem + u".vcf"_s;
+    if (claim(fileName))
+        return fileName;
+    // Remembering the last number keeps a run of many equal names linear.
+    int &number = m_nextNumber[stem.toCaseFolded()];
+    for (number = std::max(number, 2);; ++number) {
+        const QString suffix = u" ("_s + QString::number(number) + u')';
+        fileName = fitBytes(stem, maxStemBytes - suffix.size()) + suffix + u".vcf"_s;
+        if (claim(fileName))
+            return fileName;
+    }
+}
+
+void CardWriter::report(const QString &what, const QString &error, const QString &fileName)
+{
+    m_console << what << error << u'(' << fileName << u')' << u'\n';
+    m_console.flush();
+    ++m_failed;
+}
+
+bool CardWriter::write(const QString &name, const QByteArray &card)
+{
+    const QString fileName = claimFileName(name);
+    m_file.setFileName(m_directory.filePath(fileName));
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        report(u"Błąd podczas otwierania pliku: "_s, m_file.errorString(), fileName);
+        return false;
+    }
+    const QByteArray bytes = localBytes(card);
+    // close() forgets an earlier write error once it succeeds, so keep it first.
+    QString error = m_file.write(bytes) == bytes.size() ? QString() : m_file.errorString();
+    m_file.close();
+    if (error.isEmpty() && m_file.error() != QFileDevice::NoError)
+        error = m_file.errorString();
+    if (!error.isEmpty()) {
+        report(u"Błąd podczas zapisu pliku: "_s, error, fileName);
+        m_file.remove();
+        return false;
+    }
+    ++m_written;
+    return true;
+}

@@ -1,0 +1,45 @@
+#ifndef CARDWRITER_H
+#define CARDWRITER_H
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+class QTextStream;
+
+// A file name stem that every common file system takes and that stays inside its directory:
+// no separators, no characters Windows, FAT cards or phones reject, no device names.
+QString safeFileStem(const QString &name);
+
+// Writes each card to a file of its own in one directory, under a name unique in this run.
+class CardWriter
+{
+public:
+    CardWriter(const QDir &directory, QTextStream &console);
+
+    // A file no card may take, such as the contacts file itself.
+    void reserve(const QString &fileName);
+    // The file name for the next card with this contact name; the name is then taken.
+    QString claimFileName(const QString &name);
+    // Writes the card and reports a failure on the console; a partial file is removed.
+    bool write(const QString &name, const QByteArray &card);
+
+    qint64 written() const { return m_written; }
+    qint64 failed() const { return m_failed; }
+
+private:
+    bool claim(const QString &fileName);
+    void report(const QString &what, const QString &error, const QString &fileName);
+
+    QDir m_directory;
+    QTextStream &m_console;
+    QFile m_file;
+    QSet<QString> m_taken; // case-folded file names
+    QHash<QString, int> m_nextNumber; // case-folded stem -> next number to try
+    qint64 m_written = 0;
+    qint64 m_failed = 0;
+};
+
+#endif // CARDWRITER_H

@@ -1,0 +1,184 @@
+// Proves that card files get safe, unique names inside their directory, hold the card's exact
+// bytes, and that a file that cannot be written is reported and leaves nothing behind.
+#include "cardwriter.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_CardWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void safeStem_data();
+    void safeStem();
+    void uniqueNames_data();
+    void uniqueNames();
+    void writesExactBytes();
+    void failures_data();
+    void failures();
+};
+
+void tst_CardWriter::safeStem_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("stem");
+
+    QTest::newRow("plain") << u"Łukasz Żółć"_s << u"Łukasz Żółć"_s;
+    QTest::newRow("parent-path") << u"../../x"_s << u".._.._x"_s;
+    QTest::newRow("absolute-path") << u"/etc/passwd"_s << u"_etc_passwd"_s;
+    QTest::newRow("windows-path") << u"C:\\Windows\\x"_s << u"C__Windows_x"_s;
+    QTest::newRow("reserved-characters") << u"a*b?c\"d<e>f|g"_s << u"a_b_c_d_e_f_g"_s;
+    QTest::newRow("control-characters") << u"a\tb\u0085c\u007f"_s << u"a_b_c_"_s;
+    QTest::newRow("surrounding-space") << u"  Anna \u00a0"_s << u"Anna"_s;
+    QTest::newRow("trailing-dots") << u"Anna Jr. . ."_s << u"Anna Jr"_s;
+    QTest::newRow("leading-dots") << u"..Anna"_s << u"..Anna"_s;
+    QTest::newRow("only-dots") << u".."_s << u"_"_s;
+    QTest::newRow("only-space") << u"   "_s << u"_"_s;
+    QTest::newRow("empty") << QString() << u"_"_s;
+    QTest::newRow("only-slashes") << u"//"_s << u"__"_s;
+    QTest::newRow("device") << u"CON"_s << u"_CON"_s;
+    QTest::newRow("device-lower-case") << u"nul"_s << u"_nul"_s;
+    QTest::newRow("device-with-extension") << u"Com1.txt"_s << u"_Com1.txt"_s;
+    QTest::newRow("device-space-before-dot") << u"LPT9 .x"_s << u"_LPT9 .x"_s;
+    QTest::newRow("not-device-longer") << u"CONSOLE"_s << u"CONSOLE"_s;
+    QTest::newRow("not-device-number") << u"COM10"_s << u"COM10"_s;
+    QTest::newRow("not-device-zero") << u"LPT0"_s << u"LPT0"_s;
+    QTest::newRow("long-ascii") << QString(250, u'a') << QString(200, u'a');
+    QTest::newRow("long-two-byte") << QString(150, u'ż') << QString(100, u'ż');
+    const QString smile = u"\U0001F600"_s; // four bytes, two UTF-16 units
+    QTest::newRow("long-surrogates") << u"a"_s + smile.repeated(60) << u"a"_s + smile.repeated(49);
+    QTest::newRow("cut-then-trimmed") << QString(198, u'a') + u" .b"_s << QString(198, u'a');
+}
+
+void tst_CardWriter::safeStem()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, stem);
+    QCOMPARE(safeFileStem(name), stem);
+    QVERIFY(stem.toUtf8().size() <= 200);
+}
+
+void tst_CardWriter::uniqueNames_data()
+{
+    QTest::addColumn<QString>("reserved");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("fileNames");
+
+    QTest::newRow("duplicates-any-case")
+        << QString() << QStringList{u"Anna"_s, u"Anna"_s, u"anna"_s, u"ANNA"_s}
+        << QStringList{u"Anna.vcf"_s, u"Anna (2).vcf"_s, u"anna (3).vcf"_s, u"ANNA (4).vcf"_s};
+    QTest::newRow("number-already-taken")
+        << QString() << QStringList{u"Anna (2)"_s, u"Anna"_s, u"Anna"_s, u"Anna"_s}
+        << QStringList{u"Anna (2).vcf"_s, u"Anna.vcf"_s, u"Anna (3).vcf"_s, u"Anna (4).vcf"_s};
+    QTest::newRow("same-after-cleaning")
+        << QString() << QStringList{u"a/b"_s, u"a:b"_s, u"a_b."_s}
+        << QStringList{u"a_b.vcf"_s, u"a_b (2).vcf"_s, u"a_b (3).vcf"_s};
+    QTest::newRow("contacts-file")
+        << u"kontakty.VCF"_s << QStringList{u"Kontakty"_s} << QStringList{u"Kontakty (2).vcf"_s};
+    QTest::newRow("long") << QString() << QStringList{QString(300, u'a'), QString(300, u'a')}
+                          << QStringList{QString(200, u'a') + u".vcf"_s,
+                                         QString(196, u'a') + u" (2).vcf"_s};
+}
+
+void tst_CardWriter::uniqueNames()
+{
+    QFETCH(QString, reserved);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, fileNames);
+
+    QString console;
+    QTextStream stream(&console);
+    CardWriter writer(QDir(), stream);
+    if (!reserved.isEmpty())
+        writer.reserve(reserved);
+    QStringList claimed;
+    for (const QString &name : std::as_const(names))
+        claimed << writer.claimFileName(name);
+    QCOMPARE(claimed, fileNames);
+}
+
+void tst_CardWriter::writesExactBytes()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QFile stale(dir.filePath(u"Anna.vcf"_s));
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write(QByteArray(1000, 'x'));
+    stale.close();
+
+    QString console;
+    QTextStream stream(&console);
+    CardWriter writer(QDir(dir.path()), stream);
+    const QByteArray card = "BEGIN:VCARD\r\nFN:Anna\r\nNOTE:\xFF\0\r\r\nEND:VCARD\n"_ba;
+    QVERIFY(writer.write(u"Anna"_s, card));
+    QVERIFY(writer.write(u"../Anna"_s, "x"_ba));
+
+    QCOMPARE(readAll(dir.filePath(u"Anna.vcf"_s)), card);
+    QCOMPARE(readAll(dir.filePath(u".._Anna.vcf"_s)), "x"_ba);
+    QCOMPARE(
+        QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).size(),
+        2);
+    QCOMPARE(console, QString());
+    QCOMPARE(writer.written(), 2);
+    QCOMPARE(writer.failed(), 0);
+}
+
+void tst_CardWriter::failures_data()
+{
+    QTest::addColumn<bool>("diskFull");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("name-taken-by-directory")
+        << false << u"Błąd podczas otwierania pliku: Is a directory(Anna.vcf)\n"_s;
+    QTest::newRow("disk-full")
+        << true << u"Błąd podczas zapisu pliku: No space left on device(Anna.vcf)\n"_s;
+}
+
+void tst_CardWriter::failures()
+{
+    QFETCH(bool, diskFull);
+    QFETCH(QString, message);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath(u"Anna.vcf"_s);
+    if (diskFull) {
+        if (!QFile::exists(u"/dev/full"_s))
+            QSKIP("This system has no /dev/full");
+        QVERIFY(QFile::link(u"/dev/full"_s, path));
+    } else {
+        QVERIFY(QDir(dir.path()).mkdir(u"Anna.vcf"_s));
+    }
+
+    QString console;
+    QTextStream stream(&console);
+    CardWriter writer(QDir(dir.path()), stream);
+    QVERIFY(!writer.write(u"Anna"_s, "BEGIN:VCARD\r\nFN:Anna\r\nEND:VCARD\r\n"_ba));
+    QCOMPARE(console, message);
+    QCOMPARE(writer.failed(), 1);
+    QCOMPARE(writer.written(), 0);
+    // The partial file is gone; a directory in the way is left as it was.
+    QCOMPARE(QFileInfo(path).isDir(), !diskFull);
+    QVERIFY(diskFull ? !QFileInfo(path).isSymLink() : true);
+
+    // The run goes on: the next card of that name is written.
+    QVERIFY(writer.write(u"Anna"_s, "x"_ba));
+    QCOMPARE(readAll(dir.filePath(u"Anna (2).vcf"_s)), "x"_ba);
+}
+
+QTEST_APPLESS_MAIN(tst_CardWriter)
+#include "tst_cardwriter.moc"
