@@ -8,6 +8,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+constexpr QByteArrayView byteOrderMark = "\xEF\xBB\xBF";
+
 // Phones write CR LF, LF and even CR CR LF; none of it belongs to the content.
 QByteArrayView withoutLineEnd(QByteArrayView line)
 {
@@ -138,6 +140,16 @@ bool isControl(QChar c)
     return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
 }
 
+// A UTF-16 charset can leave half a surrogate pair; two such names would differ here and still be
+// the same name on disk and on the console.
+bool isLoneSurrogate(const QString &text, qsizetype i)
+{
+    const QChar c = text[i];
+    if (c.isHighSurrogate())
+        return i + 1 == text.size() || !text[i + 1].isLowSurrogate();
+    return c.isLowSurrogate() && (i == 0 || !text[i - 1].isHighSurrogate());
+}
+
 // Undoes the vCard escapes and turns control characters into spaces, so that no name can carry
 // a terminal escape sequence to the console.
 QString printableName(const QString &text)
@@ -156,7 +168,11 @@ QString printableName(const QString &text)
                 ++i;
             }
         }
-        name += isControl(c) ? QChar(u' ') : c;
+        if (isControl(c))
+            c = u' ';
+        else if (isLoneSurrogate(text, i))
+            c = QChar::ReplacementCharacter;
+        name += c;
     }
     return name.trimmed();
 }
@@ -196,7 +212,7 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
     QString name;
     bool cardOpen = false;
     bool gatheringName = false;
-    bool quotedPrintable = false; // the current property's value, judged on its first line
+    bool quotedPrintable = false; // the current property's value
     bool softBreak = false; // the line before ended a quoted-printable line with "="
     bool warnedUtf8 = false;
     qint64 lineNumber = 0;
@@ -220,7 +236,10 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
 
     for (QByteArray line = input.readLine(); !line.isEmpty(); line = input.readLine()) {
         ++lineNumber;
-        if (lineNumber == 1 && line.startsWith("\xEF\xBB\xBF"))
+        // A byte-order mark belongs to no card: at the start of the file, and where exports were
+        // joined with cat, in front of a later card.
+        if (line.startsWith(byteOrderMark) &&
+            (!cardOpen || classifyLine(line.sliced(3)) == LineKind::Begin))
             line.remove(0, 3);
         const QByteArrayView text = withoutLineEnd(line);
         const LineKind kind = classifyLine(text);
@@ -247,8 +266,8 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
             }
             softBreak = quotedPrintable && text.endsWith('=');
         } else {
-            quotedPrintable = text.endsWith('=') && parseContentLine(text).quotedPrintable;
-            softBreak = quotedPrintable;
+            quotedPrintable = parseContentLine(text).quotedPrintable;
+            softBreak = quotedPrintable && text.endsWith('=');
             switch (kind) {
             case LineKind::Begin:
                 if (cardOpen)

@@ -1,6 +1,12 @@
 #include "cardwriter.h"
 
+#include <QFileInfo>
 #include <QTextStream>
+
+#ifndef Q_OS_WIN
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -86,14 +92,18 @@ QByteArray localBytes(const QByteArray &card)
 QString safeFileStem(const QString &name)
 {
     QString stem = name;
-    for (QChar &c : stem) {
-        if (isForbidden(c))
-            c = u'_';
+    for (qsizetype i = 0; i < stem.size(); ++i) {
+        const QChar c = stem[i];
+        // Half a surrogate pair cannot be encoded: two such names would end up as one file.
+        const bool paired = c.isHighSurrogate()
+            ? i + 1 < stem.size() && stem[i + 1].isLowSurrogate()
+            : !c.isLowSurrogate() || (i > 0 && stem[i - 1].isHighSurrogate());
+        if (isForbidden(c) || !paired)
+            stem[i] = u'_';
     }
-    stem = trimEnd(stem.trimmed());
-    if (isDeviceName(stem))
-        stem.prepend(u'_');
-    return fitBytes(stem, maxStemBytes);
+    // The cut may leave "CON" and spaces, so the device check comes after it.
+    stem = fitBytes(trimEnd(stem.trimmed()), maxStemBytes);
+    return isDeviceName(stem) ? fitBytes(u'_' + stem, maxStemBytes) : stem;
 }
 
 CardWriter::CardWriter(const QDir &directory, QTextStream &console)
@@ -102,6 +112,33 @@ CardWriter::CardWriter(const QDir &directory, QTextStream &console)
 }
 
 void CardWriter::reserve(const QString &fileName) { claim(fileName); }
+
+void CardWriter::reserveFile(const QFile &file, const QString &absolutePath)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(file);
+    const QFileInfo info(absolutePath);
+    if (QDir(info.absolutePath()) == m_directory)
+        claim(info.fileName());
+#else
+    // Names alone miss hard links and symbolic links, so compare the files themselves. This
+    // reads the directory once, before any card: nothing is looked up per card.
+    Q_UNUSED(absolutePath);
+    struct stat target;
+    DIR *dir = fstat(file.handle(), &target) == 0
+        ? opendir(QFile::encodeName(m_directory.path()).constData())
+        : nullptr;
+    if (!dir)
+        return;
+    while (const dirent *entry = readdir(dir)) {
+        struct stat found;
+        if (fstatat(dirfd(dir), entry->d_name, &found, 0) == 0 && found.st_dev == target.st_dev &&
+            found.st_ino == target.st_ino)
+            claim(QFile::decodeName(entry->d_name));
+    }
+    closedir(dir);
+#endif
+}
 
 bool CardWriter::claim(const QString &fileName)
 {

@@ -19,8 +19,11 @@ class CardWriter
 public:
     CardWriter(const QDir &directory, QTextStream &console);
 
-    // A file no card may take, such as the contacts file itself.
+    // A file name no card may take.
     void reserve(const QString &fileName);
+    // Takes every name under which this open file (the contacts file) appears in the directory,
+    // so it is never opened for writing, whether it lies there itself or through a link.
+    void reserveFile(const QFile &file, const QString &absolutePath);
     // The file name for the next card with this contact name; the name is then taken.
     QString claimFileName(const QString &name);
     // Writes the card and reports a failure on the console; a partial file is removed.

@@ -77,6 +77,9 @@ QString unquoted(const QString &typed)
 
 bool openContacts(QFile &input, const QString &typed)
 {
+    // The system would stop reading the name at a NUL and open some other file.
+    if (typed.contains(QChar::Null))
+        return false;
     input.setFileName(typed);
     if (input.open(QIODevice::ReadOnly))
         return true;
@@ -110,9 +113,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     // Taken before entering Contacts, while a relative name still means what the user meant.
-    const QFileInfo inputInfo(input.fileName());
-    const QFileInfo inputPaths[] = {QFileInfo(inputInfo.absoluteFilePath()),
-                                    QFileInfo(inputInfo.canonicalFilePath())};
+    const QString inputPath = QFileInfo(input.fileName()).absoluteFilePath();
 
     QDir().mkdir(u"Contacts"_s);
     if (!QDir::setCurrent(u"Contacts"_s)) {
@@ -125,11 +126,7 @@ int main(int argc, char *argv[])
 
     const QDir contacts(QDir::currentPath());
     CardWriter writer(contacts, out);
-    // The contacts file may itself lie in Contacts: it must never be opened for writing.
-    for (const QFileInfo &path : inputPaths) {
-        if (!path.filePath().isEmpty() && path.absoluteDir() == contacts)
-            writer.reserve(path.fileName());
-    }
+    writer.reserveFile(input, inputPath);
 
     const SplitResult result =
         splitCards(input, out, [&writer](const QString &name, const QByteArray &card) {

@@ -107,12 +107,16 @@ void tst_CardSplitter::names_data()
         << "FN;ENCODING=QUOTED-PRINTABLE:=\r\nAnna=20Nowak\r\n"_ba << u"Anna Nowak"_s;
     QTest::newRow("soft-break-before-end")
         << "FN;ENCODING=QUOTED-PRINTABLE:Anna=\r\n"_ba << u"Anna"_s;
+    QTest::newRow("soft-break-on-folded-line")
+        << "FN;ENCODING=QUOTED-PRINTABLE:Anna\r\n Maria=\r\nNowak\r\n"_ba << u"AnnaMariaNowak"_s;
     QTest::newRow("bad-escape-kept")
         << "FN;ENCODING=QUOTED-PRINTABLE:A=4G=\n=4\n"_ba << u"A=4G=4"_s;
     QTest::newRow("windows-1250")
         << "FN;CHARSET=windows-1250;ENCODING=QUOTED-PRINTABLE:=A3ukasz Wi=9Cniewski\r\n"_ba
         << u"Łukasz Wiśniewski"_s;
     QTest::newRow("iso-8859-2-raw") << "FN;CHARSET=ISO-8859-2:\xA3ukasz\r\n"_ba << u"Łukasz"_s;
+    QTest::newRow("utf-16-half-pair")
+        << "FN;CHARSET=UTF-16LE;ENCODING=QUOTED-PRINTABLE:x=00=00=D8\r\n"_ba << u"x\uFFFD"_s;
     QTest::newRow("unknown-charset") << "FN;CHARSET=X-MARTIAN:Łukasz\r\n"_ba << u"Łukasz"_s;
     QTest::newRow("escapes") << "FN:Nowak\\, Anna\\; x\\:y\\\\z\\nw\\Nv\\q\r\n"_ba
                              << u"Nowak, Anna; x:y\\z w v\\q"_s;
@@ -163,6 +167,9 @@ void tst_CardSplitter::split_data()
     QTest::newRow("missing-end") << anna + "BEGIN:VCARD\r\nFN:Jan\r\n"
                                  << u"Anna\nJan\nPominięto niedokończoną kartę (wiersz 5).\n"_s
                                  << QStringList{u"Anna"_s} << QByteArrayList{anna} << qint64(1);
+    QTest::newRow("name-at-end-of-input")
+        << "BEGIN:VCARD\nFN:Anna"_ba << u"Anna\nPominięto niedokończoną kartę (wiersz 1).\n"_s
+        << QStringList() << QByteArrayList() << qint64(1);
     QTest::newRow("second-end") << anna + "NOTE:stray\r\nEND:VCARD\r\n"
                                 << u"Anna\n"_s << QStringList{u"Anna"_s} << QByteArrayList{anna}
                                 << qint64(0);
@@ -188,6 +195,11 @@ void tst_CardSplitter::split_data()
                                << qint64(0);
     QTest::newRow("byte-order-mark") << "\xEF\xBB\xBF" + anna << u"Anna\n"_s
                                      << QStringList{u"Anna"_s} << QByteArrayList{anna} << qint64(0);
+    const QByteArray markInside = "BEGIN:VCARD\nFN:Ola\n\xEF\xBB\xBFNOTE:x\nEND:VCARD\n";
+    QTest::newRow("byte-order-marks-of-joined-files")
+        << "\xEF\xBB\xBF" + anna + "\xEF\xBB\xBF" + jan + "\xEF\xBB\xBF\r\n" + markInside
+        << u"Anna\nJan\nOla\n"_s << QStringList{u"Anna"_s, u"Jan"_s, u"Ola"_s}
+        << QByteArrayList{anna, jan, markInside} << qint64(0);
     const QByteArray latin = "BEGIN:VCARD\nFN:Zo\xEB\nNOTE:\xFF\nEND:VCARD\n";
     QTest::newRow("invalid-utf-8")
         << anna + latin + latin

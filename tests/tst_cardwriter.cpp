@@ -57,6 +57,9 @@ void tst_CardWriter::safeStem_data()
     QTest::newRow("not-device-longer") << u"CONSOLE"_s << u"CONSOLE"_s;
     QTest::newRow("not-device-number") << u"COM10"_s << u"COM10"_s;
     QTest::newRow("not-device-zero") << u"LPT0"_s << u"LPT0"_s;
+    QTest::newRow("device-left-by-cut") << u"CON"_s + QString(200, u' ') + u'x' << u"_CON"_s;
+    QTest::newRow("half-surrogate-pairs")
+        << u"x"_s + QChar(0xdc00) + QChar(0xd800) + u"y\U0001F600"_s << u"x__y\U0001F600"_s;
     QTest::newRow("long-ascii") << QString(250, u'a') << QString(200, u'a');
     QTest::newRow("long-two-byte") << QString(150, u'ż') << QString(100, u'ż');
     const QString smile = u"\U0001F600"_s; // four bytes, two UTF-16 units
@@ -87,6 +90,9 @@ void tst_CardWriter::uniqueNames_data()
     QTest::newRow("same-after-cleaning")
         << QString() << QStringList{u"a/b"_s, u"a:b"_s, u"a_b."_s}
         << QStringList{u"a_b.vcf"_s, u"a_b (2).vcf"_s, u"a_b (3).vcf"_s};
+    QTest::newRow("half-surrogates")
+        << QString() << QStringList{u"x"_s + QChar(0xd800), u"x"_s + QChar(0xd801)}
+        << QStringList{u"x_.vcf"_s, u"x_ (2).vcf"_s};
     QTest::newRow("contacts-file")
         << u"kontakty.VCF"_s << QStringList{u"Kontakty"_s} << QStringList{u"Kontakty (2).vcf"_s};
     QTest::newRow("long") << QString() << QStringList{QString(300, u'a'), QString(300, u'a')}

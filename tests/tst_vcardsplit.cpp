@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -84,6 +86,7 @@ private slots:
     void existingContactsReused();
     void contactsIsAFile();
     void cardFileCannotBeWritten();
+    void contactsFileInsideContacts_data();
     void contactsFileInsideContacts();
 };
 
@@ -129,6 +132,8 @@ void tst_VcardSplit::cannotOpen_data()
     QTest::newRow("missing-quoted")
         << "'brak.vcf' \n"_ba << u"Nazwa pliku: Brak pliku ''brak.vcf' '!\n\n"_s;
     QTest::newRow("directory") << "katalog\n"_ba << u"Nazwa pliku: Brak pliku 'katalog'!\n\n"_s;
+    QTest::newRow("nul-in-name") << "kontakty.vcf\0.txt\n"_ba
+                                 << u"Nazwa pliku: Brak pliku 'kontakty.vcf\0.txt'!\n\n"_s;
 }
 
 void tst_VcardSplit::cannotOpen()
@@ -139,10 +144,11 @@ void tst_VcardSplit::cannotOpen()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(QDir(dir.path()).mkdir(u"katalog"_s));
+    QVERIFY(writeFile(dir.filePath(u"kontakty.vcf"_s), anna));
     const Run result = run(dir.path(), typed);
     QCOMPARE(result.output, output);
     QCOMPARE(result.exitCode, 1);
-    QCOMPARE(tree(dir.path()), QStringList{u"katalog"_s});
+    QCOMPARE(tree(dir.path()), QStringList({u"katalog"_s, u"kontakty.vcf"_s}));
 }
 
 void tst_VcardSplit::draggedName_data()
@@ -227,19 +233,40 @@ void tst_VcardSplit::cardFileCannotBeWritten()
     QCOMPARE(readFile(dir.filePath(u"Contacts/anna nowak (2).vcf"_s)), annaAgain);
 }
 
+void tst_VcardSplit::contactsFileInsideContacts_data()
+{
+    QTest::addColumn<QString>("input"); // where the contacts file is
+    QTest::addColumn<QString>("link"); // and how it appears in Contacts under a card's name
+
+    QTest::newRow("itself") << u"Contacts/Anna Nowak.vcf"_s << QString();
+    QTest::newRow("itself-other-case") << u"Contacts/ANNA NOWAK.VCF"_s << QString();
+    QTest::newRow("hard-link") << u"kontakty.vcf"_s << u"hard"_s;
+    QTest::newRow("symbolic-link") << u"kontakty.vcf"_s << u"symbolic"_s;
+}
+
+// Whatever name the contacts file has in Contacts, writing a card there would destroy it.
 void tst_VcardSplit::contactsFileInsideContacts()
 {
+    QFETCH(QString, input);
+    QFETCH(QString, link);
+
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(QDir(dir.path()).mkdir(u"Contacts"_s));
-    // Named as its only card would be, in another letter case.
-    QVERIFY(writeFile(dir.filePath(u"Contacts/ANNA NOWAK.VCF"_s), anna));
+    const QString inputPath = dir.filePath(input);
+    QVERIFY(writeFile(inputPath, anna + lukasz));
+    const QString linkPath = dir.filePath(u"Contacts/Anna Nowak.vcf"_s);
+    if (link == u"hard")
+        QVERIFY(::link(QFile::encodeName(inputPath).constData(),
+                       QFile::encodeName(linkPath).constData()) == 0);
+    else if (link == u"symbolic")
+        QVERIFY(QFile::link(u"../kontakty.vcf"_s, linkPath));
 
-    const Run result = run(dir.path(), "Contacts/ANNA NOWAK.VCF\n");
+    const Run result = run(dir.path(), input.toUtf8() + '\n');
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(readFile(dir.filePath(u"Contacts/ANNA NOWAK.VCF"_s)), anna);
+    QCOMPARE(readFile(inputPath), anna + lukasz);
     QCOMPARE(readFile(dir.filePath(u"Contacts/Anna Nowak (2).vcf"_s)), anna);
-    QCOMPARE(tree(dir.path()).size(), 3);
+    QCOMPARE(readFile(dir.filePath(u"Contacts/Łukasz Wiśniewski.vcf"_s)), lukasz);
 }
 
 QTEST_GUILESS_MAIN(tst_VcardSplit)
