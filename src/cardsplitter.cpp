@@ -21,8 +21,8 @@ QByteArrayView withoutLineEnd(QByteArrayView line)
 
 bool startsWithNoCase(QByteArrayView text, QByteArrayView prefix)
 {
-    return text.size() >= prefix.size() &&
-        text.first(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
+    return text.size() >= prefix.size()
+            && text.first(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
 }
 
 bool equalsNoCase(QByteArrayView text, QByteArrayView other)
@@ -188,8 +188,8 @@ LineKind classifyLine(QByteArrayView line)
         return LineKind::Begin;
     if (startsWithNoCase(content, "END:VCARD"))
         return LineKind::End;
-    if (content.size() > 2 && startsWithNoCase(content, "FN") &&
-        (content[2] == ':' || content[2] == ';'))
+    if (content.size() > 2 && startsWithNoCase(content, "FN")
+        && (content[2] == ':' || content[2] == ';'))
         return LineKind::Name;
     return LineKind::Property;
 }
@@ -199,8 +199,8 @@ QString decodeNameLine(QByteArrayView line)
     const ContentLine content = parseContentLine(line);
     const QByteArrayView value = line.sliced(content.valueStart);
     const QString text = content.quotedPrintable
-        ? decodeCharset(decodeQuotedPrintable(value), content.charset)
-        : decodeCharset(value, content.charset);
+            ? decodeCharset(decodeQuotedPrintable(value), content.charset)
+            : decodeCharset(value, content.charset);
     return printableName(text);
 }
 
@@ -238,15 +238,15 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
         ++lineNumber;
         // A byte-order mark belongs to no card: at the start of the file, and where exports were
         // joined with cat, in front of a later card.
-        if (line.startsWith(byteOrderMark) &&
-            (!cardOpen || classifyLine(line.sliced(3)) == LineKind::Begin))
+        if (line.startsWith(byteOrderMark)
+            && (!cardOpen || classifyLine(line.sliced(3)) == LineKind::Begin))
             line.remove(0, 3);
         const QByteArrayView text = withoutLineEnd(line);
         const LineKind kind = classifyLine(text);
         // A soft line break continues the value whatever the next line starts with, except
         // a card boundary: a stray "=" must not swallow the end of a card.
-        const bool continues =
-            softBreak ? kind != LineKind::Begin && kind != LineKind::End : kind == LineKind::Folded;
+        const bool continues = softBreak ? kind != LineKind::Begin && kind != LineKind::End
+                                         : kind == LineKind::Folded;
 
         if (gatheringName && !continues)
             finishName();

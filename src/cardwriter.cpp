@@ -4,8 +4,8 @@
 #include <QTextStream>
 
 #ifndef Q_OS_WIN
-#include <dirent.h>
-#include <sys/stat.h>
+#    include <dirent.h>
+#    include <sys/stat.h>
 #endif
 
 using namespace Qt::Literals::StringLiterals;
@@ -49,8 +49,8 @@ QString fitBytes(QString stem, qsizetype maxBytes)
     qsizetype bytes = 0;
     for (qsizetype i = 0; i < stem.size(); ++i) {
         const char16_t c = stem[i].unicode();
-        const bool pair = QChar::isHighSurrogate(c) && i + 1 < stem.size() &&
-            QChar::isLowSurrogate(stem[i + 1].unicode());
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < stem.size()
+                && QChar::isLowSurrogate(stem[i + 1].unicode());
         bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : pair ? 4 : 3;
         if (bytes > maxBytes) {
             stem.truncate(i);
@@ -65,7 +65,7 @@ QString fitBytes(QString stem, qsizetype maxBytes)
 bool isDeviceName(const QString &stem)
 {
     static const QSet<QString> devices = [] {
-        QSet<QString> names{u"con"_s, u"prn"_s, u"aux"_s, u"nul"_s};
+        QSet<QString> names { u"con"_s, u"prn"_s, u"aux"_s, u"nul"_s };
         for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
             names.insert(u"com"_s + QChar(digit));
             names.insert(u"lpt"_s + QChar(digit));
@@ -96,8 +96,8 @@ QString safeFileStem(const QString &name)
         const QChar c = stem[i];
         // Half a surrogate pair cannot be encoded: two such names would end up as one file.
         const bool paired = c.isHighSurrogate()
-            ? i + 1 < stem.size() && stem[i + 1].isLowSurrogate()
-            : !c.isLowSurrogate() || (i > 0 && stem[i - 1].isHighSurrogate());
+                ? i + 1 < stem.size() && stem[i + 1].isLowSurrogate()
+                : !c.isLowSurrogate() || (i > 0 && stem[i - 1].isHighSurrogate());
         if (isForbidden(c) || !paired)
             stem[i] = u'_';
     }
@@ -111,7 +111,10 @@ CardWriter::CardWriter(const QDir &directory, QTextStream &console)
 {
 }
 
-void CardWriter::reserve(const QString &fileName) { claim(fileName); }
+void CardWriter::reserve(const QString &fileName)
+{
+    claim(fileName);
+}
 
 void CardWriter::reserveFile(const QFile &file, const QString &absolutePath)
 {
@@ -126,14 +129,14 @@ void CardWriter::reserveFile(const QFile &file, const QString &absolutePath)
     Q_UNUSED(absolutePath);
     struct stat target;
     DIR *dir = fstat(file.handle(), &target) == 0
-        ? opendir(QFile::encodeName(m_directory.path()).constData())
-        : nullptr;
+            ? opendir(QFile::encodeName(m_directory.path()).constData())
+            : nullptr;
     if (!dir)
         return;
     while (const dirent *entry = readdir(dir)) {
         struct stat found;
-        if (fstatat(dirfd(dir), entry->d_name, &found, 0) == 0 && found.st_dev == target.st_dev &&
-            found.st_ino == target.st_ino)
+        if (fstatat(dirfd(dir), entry->d_name, &found, 0) == 0 && found.st_dev == target.st_dev
+            && found.st_ino == target.st_ino)
             claim(QFile::decodeName(entry->d_name));
     }
     closedir(dir);

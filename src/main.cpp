@@ -11,9 +11,9 @@
 #include <cstdlib>
 
 #ifndef Q_OS_WIN
-#include <csignal>
-#include <termios.h>
-#include <unistd.h>
+#    include <csignal>
+#    include <termios.h>
+#    include <unistd.h>
 #endif
 
 using namespace Qt::Literals::StringLiterals;
@@ -39,8 +39,8 @@ void pause(QTextStream &out)
     std::system("pause");
 #else
     // Nobody is there to press a key when a script or a pipe runs the tool: do not hang.
-    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO) ||
-        tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)
+        || tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
         return;
     out << u"Naciśnij dowolny klawisz, aby zakończyć..."_s;
     out.flush();
@@ -69,8 +69,8 @@ void pause(QTextStream &out)
 QString unquoted(const QString &typed)
 {
     QString name = typed.trimmed();
-    if (name.size() >= 2 && (name.front() == u'"' || name.front() == u'\'') &&
-        name.back() == name.front())
+    if (name.size() >= 2 && (name.front() == u'"' || name.front() == u'\'')
+        && name.back() == name.front())
         name = name.mid(1, name.size() - 2);
     return name;
 }
@@ -129,13 +129,13 @@ int main(int argc, char *argv[])
     writer.reserveFile(input, inputPath);
 
     const SplitResult result =
-        splitCards(input, out, [&writer](const QString &name, const QByteArray &card) {
-            writer.write(name, card);
-        });
+            splitCards(input, out, [&writer](const QString &name, const QByteArray &card) {
+                writer.write(name, card);
+            });
 
     out << u"Zapisano kart: %1, pominięto: %2, błędy zapisu: %3\n"_s.arg(writer.written())
-               .arg(result.skipped)
-               .arg(writer.failed())
+                    .arg(result.skipped)
+                    .arg(writer.failed())
         << u"Zakończono konwersję!\n\n"_s;
     out.flush();
     input.close();

@@ -95,28 +95,29 @@ void tst_CardSplitter::names_data()
     QTest::newRow("group") << "item1.FN:Anna\r\n"_ba << u"Anna"_s;
     QTest::newRow("lower-case") << "fn;charset=utf-8:anna\n"_ba << u"anna"_s;
     QTest::newRow("quoted-printable")
-        << "FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C5=81ukasz=20Nowak\r\n"_ba
-        << u"Łukasz Nowak"_s;
+            << "FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C5=81ukasz=20Nowak\r\n"_ba
+            << u"Łukasz Nowak"_s;
     QTest::newRow("quoted-printable-bare") << "FN;QUOTED-PRINTABLE:Anna=3DB\r\n"_ba << u"Anna=B"_s;
     QTest::newRow("quoted-printable-lower-case")
-        << "fn;encoding=quoted-printable:=c5=81ukasz\n"_ba << u"Łukasz"_s;
+            << "fn;encoding=quoted-printable:=c5=81ukasz\n"_ba << u"Łukasz"_s;
     QTest::newRow("soft-break-inside-character")
-        << "FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C5=\r\n=81ukasz=\r\n Nowak\r\n"_ba
-        << u"Łukasz Nowak"_s;
+            << "FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C5=\r\n=81ukasz=\r\n Nowak\r\n"_ba
+            << u"Łukasz Nowak"_s;
     QTest::newRow("soft-break-after-colon")
-        << "FN;ENCODING=QUOTED-PRINTABLE:=\r\nAnna=20Nowak\r\n"_ba << u"Anna Nowak"_s;
+            << "FN;ENCODING=QUOTED-PRINTABLE:=\r\nAnna=20Nowak\r\n"_ba << u"Anna Nowak"_s;
     QTest::newRow("soft-break-before-end")
-        << "FN;ENCODING=QUOTED-PRINTABLE:Anna=\r\n"_ba << u"Anna"_s;
+            << "FN;ENCODING=QUOTED-PRINTABLE:Anna=\r\n"_ba << u"Anna"_s;
     QTest::newRow("soft-break-on-folded-line")
-        << "FN;ENCODING=QUOTED-PRINTABLE:Anna\r\n Maria=\r\nNowak\r\n"_ba << u"AnnaMariaNowak"_s;
+            << "FN;ENCODING=QUOTED-PRINTABLE:Anna\r\n Maria=\r\nNowak\r\n"_ba
+            << u"AnnaMariaNowak"_s;
     QTest::newRow("bad-escape-kept")
-        << "FN;ENCODING=QUOTED-PRINTABLE:A=4G=\n=4\n"_ba << u"A=4G=4"_s;
+            << "FN;ENCODING=QUOTED-PRINTABLE:A=4G=\n=4\n"_ba << u"A=4G=4"_s;
     QTest::newRow("windows-1250")
-        << "FN;CHARSET=windows-1250;ENCODING=QUOTED-PRINTABLE:=A3ukasz Wi=9Cniewski\r\n"_ba
-        << u"Łukasz Wiśniewski"_s;
+            << "FN;CHARSET=windows-1250;ENCODING=QUOTED-PRINTABLE:=A3ukasz Wi=9Cniewski\r\n"_ba
+            << u"Łukasz Wiśniewski"_s;
     QTest::newRow("iso-8859-2-raw") << "FN;CHARSET=ISO-8859-2:\xA3ukasz\r\n"_ba << u"Łukasz"_s;
     QTest::newRow("utf-16-half-pair")
-        << "FN;CHARSET=UTF-16LE;ENCODING=QUOTED-PRINTABLE:x=00=00=D8\r\n"_ba << u"x\uFFFD"_s;
+            << "FN;CHARSET=UTF-16LE;ENCODING=QUOTED-PRINTABLE:x=00=00=D8\r\n"_ba << u"x\uFFFD"_s;
     QTest::newRow("unknown-charset") << "FN;CHARSET=X-MARTIAN:Łukasz\r\n"_ba << u"Łukasz"_s;
     QTest::newRow("escapes") << "FN:Nowak\\, Anna\\; x\\:y\\\\z\\nw\\Nv\\q\r\n"_ba
                              << u"Nowak, Anna; x:y\\z w v\\q"_s;
@@ -124,7 +125,7 @@ void tst_CardSplitter::names_data()
     QTest::newRow("folded-tab") << "FN:An\r\n\tna\r\n"_ba << u"Anna"_s;
     QTest::newRow("surrounding-space") << "FN:  Anna \t\r\n"_ba << u"Anna"_s;
     QTest::newRow("control-characters")
-        << "FN:Anna\x1b[2J\x07Nowak\xC2\x9B\r\n"_ba << u"Anna [2J Nowak"_s;
+            << "FN:Anna\x1b[2J\x07Nowak\xC2\x9B\r\n"_ba << u"Anna [2J Nowak"_s;
     QTest::newRow("last-name-wins") << "FN:Anna\r\nNOTE:x\r\nFN:Ola\r\n"_ba << u"Ola"_s;
 }
 
@@ -135,7 +136,7 @@ void tst_CardSplitter::names()
     QFETCH(QString, name);
 
     const Split out = runSplitter("BEGIN:VCARD\r\nVERSION:3.0\r\n" + lines + "END:VCARD\r\n");
-    QCOMPARE(out.names, QStringList{name});
+    QCOMPARE(out.names, QStringList { name });
     QVERIFY2(out.console.endsWith(name + u'\n'), qPrintable(out.console));
 }
 
@@ -150,62 +151,69 @@ void tst_CardSplitter::split_data()
     const QByteArray anna = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna\r\nEND:VCARD\r\n";
     const QByteArray jan = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Jan\r\nTEL:1\r\nEND:VCARD\r\n";
 
-    QTest::newRow("two-cards") << anna + jan << u"Anna\nJan\n"_s << QStringList{u"Anna"_s, u"Jan"_s}
-                               << QByteArrayList{anna, jan} << qint64(0);
+    QTest::newRow("two-cards") << anna + jan << u"Anna\nJan\n"_s
+                               << QStringList { u"Anna"_s, u"Jan"_s }
+                               << QByteArrayList { anna, jan } << qint64(0);
     QTest::newRow("empty-input") << QByteArray() << QString() << QStringList() << QByteArrayList()
                                  << qint64(0);
     QTest::newRow("no-final-line-end")
-        << anna + "BEGIN:VCARD\nFN:Jan\nEND:VCARD" << u"Anna\nJan\n"_s
-        << QStringList{u"Anna"_s, u"Jan"_s}
-        << QByteArrayList{anna, "BEGIN:VCARD\nFN:Jan\nEND:VCARD"} << qint64(0);
+            << anna + "BEGIN:VCARD\nFN:Jan\nEND:VCARD" << u"Anna\nJan\n"_s
+            << QStringList { u"Anna"_s, u"Jan"_s }
+            << QByteArrayList { anna, "BEGIN:VCARD\nFN:Jan\nEND:VCARD" } << qint64(0);
     QTest::newRow("lines-outside-cards")
-        << "garbage\r\nFN:Nobody\r\n" + anna + "\r\nmore\r\n" + jan + "tail" << u"Anna\nJan\n"_s
-        << QStringList{u"Anna"_s, u"Jan"_s} << QByteArrayList{anna, jan} << qint64(0);
+            << "garbage\r\nFN:Nobody\r\n" + anna + "\r\nmore\r\n" + jan + "tail" << u"Anna\nJan\n"_s
+            << QStringList { u"Anna"_s, u"Jan"_s } << QByteArrayList { anna, jan } << qint64(0);
     QTest::newRow("nested-begin") << "BEGIN:VCARD\r\nFN:Parent\r\n" + anna + "END:VCARD\r\n"
                                   << u"Parent\nPominięto niedokończoną kartę (wiersz 1).\nAnna\n"_s
-                                  << QStringList{u"Anna"_s} << QByteArrayList{anna} << qint64(1);
+                                  << QStringList { u"Anna"_s } << QByteArrayList { anna }
+                                  << qint64(1);
     QTest::newRow("missing-end") << anna + "BEGIN:VCARD\r\nFN:Jan\r\n"
                                  << u"Anna\nJan\nPominięto niedokończoną kartę (wiersz 5).\n"_s
-                                 << QStringList{u"Anna"_s} << QByteArrayList{anna} << qint64(1);
+                                 << QStringList { u"Anna"_s } << QByteArrayList { anna }
+                                 << qint64(1);
     QTest::newRow("name-at-end-of-input")
-        << "BEGIN:VCARD\nFN:Anna"_ba << u"Anna\nPominięto niedokończoną kartę (wiersz 1).\n"_s
-        << QStringList() << QByteArrayList() << qint64(1);
+            << "BEGIN:VCARD\nFN:Anna"_ba << u"Anna\nPominięto niedokończoną kartę (wiersz 1).\n"_s
+            << QStringList() << QByteArrayList() << qint64(1);
     QTest::newRow("second-end") << anna + "NOTE:stray\r\nEND:VCARD\r\n"
-                                << u"Anna\n"_s << QStringList{u"Anna"_s} << QByteArrayList{anna}
-                                << qint64(0);
+                                << u"Anna\n"_s << QStringList { u"Anna"_s }
+                                << QByteArrayList { anna } << qint64(0);
     QTest::newRow("no-name")
-        << "BEGIN:VCARD\r\nN:Nowak;Anna\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:\r\nEND:VCARD\r\n" + jan
-        << u"Pominięto kartę bez nazwy (wiersz 1).\n\nPominięto kartę bez nazwy (wiersz 4).\nJan\n"_s
-        << QStringList{u"Jan"_s} << QByteArrayList{jan} << qint64(2);
+            << "BEGIN:VCARD\r\nN:Nowak;Anna\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:\r\nEND:VCARD\r\n"
+                    + jan
+            << u"Pominięto kartę bez nazwy (wiersz 1).\n\nPominięto kartę bez nazwy (wiersz 4).\nJan\n"_s
+            << QStringList { u"Jan"_s } << QByteArrayList { jan } << qint64(2);
     QTest::newRow("marker-in-soft-break")
-        << "BEGIN:VCARD\r\nNOTE;QUOTED-PRINTABLE:a=\r\nFN:Fake\r\nFN:Real\r\nEND:VCARD\r\n"_ba
-        << u"Real\n"_s << QStringList{u"Real"_s}
-        << QByteArrayList{"BEGIN:VCARD\r\nNOTE;QUOTED-PRINTABLE:a=\r\nFN:Fake\r\nFN:Real\r\nEND:"
-                          "VCARD\r\n"}
-        << qint64(0);
+            << "BEGIN:VCARD\r\nNOTE;QUOTED-PRINTABLE:a=\r\nFN:Fake\r\nFN:Real\r\nEND:VCARD\r\n"_ba
+            << u"Real\n"_s << QStringList { u"Real"_s }
+            << QByteArrayList { "BEGIN:VCARD\r\nNOTE;QUOTED-PRINTABLE:a=\r\nFN:Fake\r\nFN:"
+                                "Real\r\nEND:"
+                                "VCARD\r\n" }
+            << qint64(0);
     QTest::newRow("stray-soft-break-before-end")
-        << "BEGIN:VCARD\r\nFN:Anna\r\nNOTE;QUOTED-PRINTABLE:a=\r\nEND:VCARD\r\n" + jan
-        << u"Anna\nJan\n"_s << QStringList{u"Anna"_s, u"Jan"_s}
-        << QByteArrayList{"BEGIN:VCARD\r\nFN:Anna\r\nNOTE;QUOTED-PRINTABLE:a=\r\nEND:VCARD\r\n",
-                          jan}
-        << qint64(0);
+            << "BEGIN:VCARD\r\nFN:Anna\r\nNOTE;QUOTED-PRINTABLE:a=\r\nEND:VCARD\r\n" + jan
+            << u"Anna\nJan\n"_s << QStringList { u"Anna"_s, u"Jan"_s }
+            << QByteArrayList { "BEGIN:VCARD\r\nFN:Anna\r\nNOTE;QUOTED-PRINTABLE:a=\r\nEND:"
+                                "VCARD\r\n",
+                                jan }
+            << qint64(0);
     const QByteArray withNul = "BEGIN:VCARD\r\nFN:An\0na\r\nNOTE:x\0y\r\nEND:VCARD\r\n"_ba;
     QTest::newRow("nul-bytes") << withNul + "\0\r\n"_ba + jan << u"An na\nJan\n"_s
-                               << QStringList{u"An na"_s, u"Jan"_s} << QByteArrayList{withNul, jan}
-                               << qint64(0);
-    QTest::newRow("byte-order-mark") << "\xEF\xBB\xBF" + anna << u"Anna\n"_s
-                                     << QStringList{u"Anna"_s} << QByteArrayList{anna} << qint64(0);
+                               << QStringList { u"An na"_s, u"Jan"_s }
+                               << QByteArrayList { withNul, jan } << qint64(0);
+    QTest::newRow("byte-order-mark")
+            << "\xEF\xBB\xBF" + anna << u"Anna\n"_s << QStringList { u"Anna"_s }
+            << QByteArrayList { anna } << qint64(0);
     const QByteArray markInside = "BEGIN:VCARD\nFN:Ola\n\xEF\xBB\xBFNOTE:x\nEND:VCARD\n";
     QTest::newRow("byte-order-marks-of-joined-files")
-        << "\xEF\xBB\xBF" + anna + "\xEF\xBB\xBF" + jan + "\xEF\xBB\xBF\r\n" + markInside
-        << u"Anna\nJan\nOla\n"_s << QStringList{u"Anna"_s, u"Jan"_s, u"Ola"_s}
-        << QByteArrayList{anna, jan, markInside} << qint64(0);
+            << "\xEF\xBB\xBF" + anna + "\xEF\xBB\xBF" + jan + "\xEF\xBB\xBF\r\n" + markInside
+            << u"Anna\nJan\nOla\n"_s << QStringList { u"Anna"_s, u"Jan"_s, u"Ola"_s }
+            << QByteArrayList { anna, jan, markInside } << qint64(0);
     const QByteArray latin = "BEGIN:VCARD\nFN:Zo\xEB\nNOTE:\xFF\nEND:VCARD\n";
     QTest::newRow("invalid-utf-8")
-        << anna + latin + latin
-        << u"Anna\nUwaga: wiersz 6 nie jest poprawnym tekstem UTF-8.\nZo\uFFFD\nZo\uFFFD\n"_s
-        << QStringList{u"Anna"_s, u"Zo\uFFFD"_s, u"Zo\uFFFD"_s}
-        << QByteArrayList{anna, latin, latin} << qint64(0);
+            << anna + latin + latin
+            << u"Anna\nUwaga: wiersz 6 nie jest poprawnym tekstem UTF-8.\nZo\uFFFD\nZo\uFFFD\n"_s
+            << QStringList { u"Anna"_s, u"Zo\uFFFD"_s, u"Zo\uFFFD"_s }
+            << QByteArrayList { anna, latin, latin } << qint64(0);
 }
 
 void tst_CardSplitter::split()

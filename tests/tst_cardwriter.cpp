@@ -59,7 +59,7 @@ void tst_CardWriter::safeStem_data()
     QTest::newRow("not-device-zero") << u"LPT0"_s << u"LPT0"_s;
     QTest::newRow("device-left-by-cut") << u"CON"_s + QString(200, u' ') + u'x' << u"_CON"_s;
     QTest::newRow("half-surrogate-pairs")
-        << u"x"_s + QChar(0xdc00) + QChar(0xd800) + u"y\U0001F600"_s << u"x__y\U0001F600"_s;
+            << u"x"_s + QChar(0xdc00) + QChar(0xd800) + u"y\U0001F600"_s << u"x__y\U0001F600"_s;
     QTest::newRow("long-ascii") << QString(250, u'a') << QString(200, u'a');
     QTest::newRow("long-two-byte") << QString(150, u'ż') << QString(100, u'ż');
     const QString smile = u"\U0001F600"_s; // four bytes, two UTF-16 units
@@ -82,22 +82,24 @@ void tst_CardWriter::uniqueNames_data()
     QTest::addColumn<QStringList>("fileNames");
 
     QTest::newRow("duplicates-any-case")
-        << QString() << QStringList{u"Anna"_s, u"Anna"_s, u"anna"_s, u"ANNA"_s}
-        << QStringList{u"Anna.vcf"_s, u"Anna (2).vcf"_s, u"anna (3).vcf"_s, u"ANNA (4).vcf"_s};
+            << QString() << QStringList { u"Anna"_s, u"Anna"_s, u"anna"_s, u"ANNA"_s }
+            << QStringList { u"Anna.vcf"_s, u"Anna (2).vcf"_s, u"anna (3).vcf"_s,
+                             u"ANNA (4).vcf"_s };
     QTest::newRow("number-already-taken")
-        << QString() << QStringList{u"Anna (2)"_s, u"Anna"_s, u"Anna"_s, u"Anna"_s}
-        << QStringList{u"Anna (2).vcf"_s, u"Anna.vcf"_s, u"Anna (3).vcf"_s, u"Anna (4).vcf"_s};
+            << QString() << QStringList { u"Anna (2)"_s, u"Anna"_s, u"Anna"_s, u"Anna"_s }
+            << QStringList { u"Anna (2).vcf"_s, u"Anna.vcf"_s, u"Anna (3).vcf"_s,
+                             u"Anna (4).vcf"_s };
     QTest::newRow("same-after-cleaning")
-        << QString() << QStringList{u"a/b"_s, u"a:b"_s, u"a_b."_s}
-        << QStringList{u"a_b.vcf"_s, u"a_b (2).vcf"_s, u"a_b (3).vcf"_s};
+            << QString() << QStringList { u"a/b"_s, u"a:b"_s, u"a_b."_s }
+            << QStringList { u"a_b.vcf"_s, u"a_b (2).vcf"_s, u"a_b (3).vcf"_s };
     QTest::newRow("half-surrogates")
-        << QString() << QStringList{u"x"_s + QChar(0xd800), u"x"_s + QChar(0xd801)}
-        << QStringList{u"x_.vcf"_s, u"x_ (2).vcf"_s};
-    QTest::newRow("contacts-file")
-        << u"kontakty.VCF"_s << QStringList{u"Kontakty"_s} << QStringList{u"Kontakty (2).vcf"_s};
-    QTest::newRow("long") << QString() << QStringList{QString(300, u'a'), QString(300, u'a')}
-                          << QStringList{QString(200, u'a') + u".vcf"_s,
-                                         QString(196, u'a') + u" (2).vcf"_s};
+            << QString() << QStringList { u"x"_s + QChar(0xd800), u"x"_s + QChar(0xd801) }
+            << QStringList { u"x_.vcf"_s, u"x_ (2).vcf"_s };
+    QTest::newRow("contacts-file") << u"kontakty.VCF"_s << QStringList { u"Kontakty"_s }
+                                   << QStringList { u"Kontakty (2).vcf"_s };
+    QTest::newRow("long") << QString() << QStringList { QString(300, u'a'), QString(300, u'a') }
+                          << QStringList { QString(200, u'a') + u".vcf"_s,
+                                           QString(196, u'a') + u" (2).vcf"_s };
 }
 
 void tst_CardWriter::uniqueNames()
@@ -135,9 +137,10 @@ void tst_CardWriter::writesExactBytes()
 
     QCOMPARE(readAll(dir.filePath(u"Anna.vcf"_s)), card);
     QCOMPARE(readAll(dir.filePath(u".._Anna.vcf"_s)), "x"_ba);
-    QCOMPARE(
-        QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).size(),
-        2);
+    QCOMPARE(QDir(dir.path())
+                     .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden)
+                     .size(),
+             2);
     QCOMPARE(console, QString());
     QCOMPARE(writer.written(), 2);
     QCOMPARE(writer.failed(), 0);
@@ -149,9 +152,9 @@ void tst_CardWriter::failures_data()
     QTest::addColumn<QString>("message");
 
     QTest::newRow("name-taken-by-directory")
-        << false << u"Błąd podczas otwierania pliku: Is a directory(Anna.vcf)\n"_s;
+            << false << u"Błąd podczas otwierania pliku: Is a directory(Anna.vcf)\n"_s;
     QTest::newRow("disk-full")
-        << true << u"Błąd podczas zapisu pliku: No space left on device(Anna.vcf)\n"_s;
+            << true << u"Błąd podczas zapisu pliku: No space left on device(Anna.vcf)\n"_s;
 }
 
 void tst_CardWriter::failures()

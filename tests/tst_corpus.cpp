@@ -102,10 +102,10 @@ void tst_Corpus::everyNamedCardWritten()
 
     // Nothing but Contacts, and nothing but files in it.
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{u"Contacts"_s});
+             QStringList { u"Contacts"_s });
     const QDir contacts(dir.filePath(u"Contacts"_s));
     const QStringList files =
-        contacts.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            contacts.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString &name : files) {
         const QByteArray card = [&] {
             QFile cardFile(contacts.filePath(name));
@@ -121,8 +121,8 @@ void tst_Corpus::everyNamedCardWritten()
     }
 
     const QRegularExpressionMatch summary =
-        QRegularExpression(u"Zapisano kart: (\\d+), pominięto: (\\d+), błędy zapisu: 0\n"_s)
-            .match(output);
+            QRegularExpression(u"Zapisano kart: (\\d+), pominięto: (\\d+), błędy zapisu: 0\n"_s)
+                    .match(output);
     QVERIFY2(summary.hasMatch(), qPrintable(output));
     qInfo("%d cards written, %d skipped", summary.captured(1).toInt(), summary.captured(2).toInt());
     QCOMPARE(summary.captured(1).toInt(), files.size());

@@ -94,8 +94,8 @@ void tst_VcardSplit::typicalRun()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QByteArray input = "\xEF\xBB\xBF" + anna + "\r\n" + lukasz + annaAgain +
-        "BEGIN:VCARD\r\nN:Bez;Nazwy\r\nEND:VCARD\r\n";
+    const QByteArray input = "\xEF\xBB\xBF" + anna + "\r\n" + lukasz + annaAgain
+            + "BEGIN:VCARD\r\nN:Bez;Nazwy\r\nEND:VCARD\r\n";
     QVERIFY(writeFile(dir.filePath(u"kontakty.vcf"_s), input));
 
     const Run result = run(dir.path(), "kontakty.vcf\n");
@@ -105,10 +105,10 @@ void tst_VcardSplit::typicalRun()
              "Zapisano kart: 3, pominięto: 1, błędy zapisu: 0\n"
              "Zakończono konwersję!\n\n"_s);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(
-        tree(dir.path()),
-        QStringList({u"Contacts"_s, u"Contacts/Anna Nowak.vcf"_s, u"Contacts/anna nowak (2).vcf"_s,
-                     u"Contacts/Łukasz Wiśniewski.vcf"_s, u"kontakty.vcf"_s}));
+    QCOMPARE(tree(dir.path()),
+             QStringList({ u"Contacts"_s, u"Contacts/Anna Nowak.vcf"_s,
+                           u"Contacts/anna nowak (2).vcf"_s, u"Contacts/Łukasz Wiśniewski.vcf"_s,
+                           u"kontakty.vcf"_s }));
     QCOMPARE(readFile(dir.filePath(u"Contacts/Anna Nowak.vcf"_s)), anna);
     QCOMPARE(readFile(dir.filePath(u"Contacts/Łukasz Wiśniewski.vcf"_s)), lukasz);
     QCOMPARE(readFile(dir.filePath(u"Contacts/anna nowak (2).vcf"_s)), annaAgain);
@@ -128,9 +128,9 @@ void tst_VcardSplit::cannotOpen_data()
     QTest::newRow("empty-line") << "\n"_ba << u"Nazwa pliku: Brak pliku ''!\n\n"_s;
     QTest::newRow("missing") << "brak.vcf\r\n"_ba << u"Nazwa pliku: Brak pliku 'brak.vcf'!\n\n"_s;
     QTest::newRow("missing-polish")
-        << "żółw.vcf\n"_ba << u"Nazwa pliku: Brak pliku 'żółw.vcf'!\n\n"_s;
+            << "żółw.vcf\n"_ba << u"Nazwa pliku: Brak pliku 'żółw.vcf'!\n\n"_s;
     QTest::newRow("missing-quoted")
-        << "'brak.vcf' \n"_ba << u"Nazwa pliku: Brak pliku ''brak.vcf' '!\n\n"_s;
+            << "'brak.vcf' \n"_ba << u"Nazwa pliku: Brak pliku ''brak.vcf' '!\n\n"_s;
     QTest::newRow("directory") << "katalog\n"_ba << u"Nazwa pliku: Brak pliku 'katalog'!\n\n"_s;
     QTest::newRow("nul-in-name") << "kontakty.vcf\0.txt\n"_ba
                                  << u"Nazwa pliku: Brak pliku 'kontakty.vcf\0.txt'!\n\n"_s;
@@ -148,7 +148,7 @@ void tst_VcardSplit::cannotOpen()
     const Run result = run(dir.path(), typed);
     QCOMPARE(result.output, output);
     QCOMPARE(result.exitCode, 1);
-    QCOMPARE(tree(dir.path()), QStringList({u"katalog"_s, u"kontakty.vcf"_s}));
+    QCOMPARE(tree(dir.path()), QStringList({ u"katalog"_s, u"kontakty.vcf"_s }));
 }
 
 void tst_VcardSplit::draggedName_data()
@@ -203,7 +203,7 @@ void tst_VcardSplit::contactsIsAFile()
     const Run result = run(dir.path(), "kontakty.vcf\n");
     QCOMPARE(result.output, u"Nazwa pliku: Nie można utworzyć katalogu 'Contacts'!\n\n"_s);
     QCOMPARE(result.exitCode, 1);
-    QCOMPARE(tree(dir.path()), QStringList({u"Contacts"_s, u"kontakty.vcf"_s}));
+    QCOMPARE(tree(dir.path()), QStringList({ u"Contacts"_s, u"kontakty.vcf"_s }));
     QCOMPARE(readFile(dir.filePath(u"Contacts"_s)), "not a directory"_ba);
 }
 
@@ -228,8 +228,8 @@ void tst_VcardSplit::cardFileCannotBeWritten()
              "Zakończono konwersję!\n\n"_s);
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(tree(dir.path()),
-             QStringList({u"Contacts"_s, u"Contacts/anna nowak (2).vcf"_s,
-                          u"Contacts/Łukasz Wiśniewski.vcf"_s, u"kontakty.vcf"_s}));
+             QStringList({ u"Contacts"_s, u"Contacts/anna nowak (2).vcf"_s,
+                           u"Contacts/Łukasz Wiśniewski.vcf"_s, u"kontakty.vcf"_s }));
     QCOMPARE(readFile(dir.filePath(u"Contacts/anna nowak (2).vcf"_s)), annaAgain);
 }
 
@@ -258,7 +258,8 @@ void tst_VcardSplit::contactsFileInsideContacts()
     const QString linkPath = dir.filePath(u"Contacts/Anna Nowak.vcf"_s);
     if (link == u"hard")
         QVERIFY(::link(QFile::encodeName(inputPath).constData(),
-                       QFile::encodeName(linkPath).constData()) == 0);
+                       QFile::encodeName(linkPath).constData())
+                == 0);
     else if (link == u"symbolic")
         QVERIFY(QFile::link(u"../kontakty.vcf"_s, linkPath));
 
