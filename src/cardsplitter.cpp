@@ -177,6 +177,18 @@ QString printableName(const QString &text)
     return name.trimmed();
 }
 
+// The contact name carried by a whole name line (continuations joined, soft line breaks
+// removed), decoded and made safe to print.
+QString decodeNameLine(QByteArrayView line)
+{
+    const ContentLine content = parseContentLine(line);
+    const QByteArrayView value = line.sliced(content.valueStart);
+    const QString text = content.quotedPrintable
+            ? decodeCharset(decodeQuotedPrintable(value), content.charset)
+            : decodeCharset(value, content.charset);
+    return printableName(text);
+}
+
 } // namespace
 
 LineKind classifyLine(QByteArrayView line)
@@ -192,16 +204,6 @@ LineKind classifyLine(QByteArrayView line)
         && (content[2] == ':' || content[2] == ';'))
         return LineKind::Name;
     return LineKind::Property;
-}
-
-QString decodeNameLine(QByteArrayView line)
-{
-    const ContentLine content = parseContentLine(line);
-    const QByteArrayView value = line.sliced(content.valueStart);
-    const QString text = content.quotedPrintable
-            ? decodeCharset(decodeQuotedPrintable(value), content.charset)
-            : decodeCharset(value, content.charset);
-    return printableName(text);
 }
 
 SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler &handleCard)

@@ -21,10 +21,6 @@ enum class LineKind {
 
 LineKind classifyLine(QByteArrayView line);
 
-// The contact name carried by a whole name line (continuations already joined, soft line
-// breaks of quoted-printable still in place), decoded and made safe to print.
-QString decodeNameLine(QByteArrayView line);
-
 struct SplitResult
 {
     qint64 cards = 0; // complete named cards handed to the handler

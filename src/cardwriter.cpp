@@ -111,11 +111,6 @@ CardWriter::CardWriter(const QDir &directory, QTextStream &console)
 {
 }
 
-void CardWriter::reserve(const QString &fileName)
-{
-    claim(fileName);
-}
-
 void CardWriter::reserveFile(const QFile &file, const QString &absolutePath)
 {
 #ifdef Q_OS_WIN

@@ -19,8 +19,6 @@ class CardWriter
 public:
     CardWriter(const QDir &directory, QTextStream &console);
 
-    // A file name no card may take.
-    void reserve(const QString &fileName);
     // Takes every name under which this open file (the contacts file) appears in the directory,
     // so it is never opened for writing, whether it lies there itself or through a link.
     void reserveFile(const QFile &file, const QString &absolutePath);
