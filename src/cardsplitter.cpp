@@ -1,4 +1,5 @@
 #include "cardsplitter.h"
+#include "textchecks.h"
 
 #include <QIODevice>
 #include <QStringDecoder>
@@ -133,21 +134,6 @@ QString decodeCharset(QByteArrayView bytes, QByteArrayView charset)
             return decoder.decode(bytes);
     }
     return QString::fromUtf8(bytes);
-}
-
-bool isControl(QChar c)
-{
-    return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
-}
-
-// A UTF-16 charset can leave half a surrogate pair; two such names would differ here and still be
-// the same name on disk and on the console.
-bool isLoneSurrogate(const QString &text, qsizetype i)
-{
-    const QChar c = text[i];
-    if (c.isHighSurrogate())
-        return i + 1 == text.size() || !text[i + 1].isLowSurrogate();
-    return c.isLowSurrogate() && (i == 0 || !text[i - 1].isHighSurrogate());
 }
 
 // Undoes the vCard escapes and turns control characters into spaces, so that no name can carry

@@ -1,4 +1,5 @@
 #include "cardwriter.h"
+#include "textchecks.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -29,7 +30,7 @@ bool isForbidden(QChar c)
     case u'|':
         return true;
     default:
-        return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
+        return isControl(c);
     }
 }
 
@@ -93,12 +94,7 @@ QString safeFileStem(const QString &name)
 {
     QString stem = name;
     for (qsizetype i = 0; i < stem.size(); ++i) {
-        const QChar c = stem[i];
-        // Half a surrogate pair cannot be encoded: two such names would end up as one file.
-        const bool paired = c.isHighSurrogate()
-                ? i + 1 < stem.size() && stem[i + 1].isLowSurrogate()
-                : !c.isLowSurrogate() || (i > 0 && stem[i - 1].isHighSurrogate());
-        if (isForbidden(c) || !paired)
+        if (isForbidden(stem[i]) || isLoneSurrogate(stem, i))
             stem[i] = u'_';
     }
     // The cut may leave "CON" and spaces, so the device check comes after it.

@@ -176,7 +176,8 @@ void tst_CardWriter::failures()
     QCOMPARE(writer.written(), 0);
     // The partial file is gone; a directory in the way is left as it was.
     QCOMPARE(QFileInfo(path).isDir(), !diskFull);
-    QVERIFY(diskFull ? !QFileInfo(path).isSymLink() : true);
+    if (diskFull)
+        QVERIFY(!QFileInfo(path).isSymLink());
 
     // The run goes on: the next card of that name is written.
     QVERIFY(writer.write(u"Anna"_s, "x"_ba));
