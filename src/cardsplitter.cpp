@@ -5,6 +5,9 @@
 #include <QStringDecoder>
 #include <QTextStream>
 
+#include <cstring>
+#include <optional>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -163,17 +166,182 @@ QString printableName(const QString &text)
     return name.trimmed();
 }
 
-// The contact name carried by a whole name line (continuations joined, soft line breaks
-// removed), decoded and made safe to print.
-QString decodeNameLine(QByteArrayView line)
+// The value of a whole content line (continuations joined, soft line breaks removed), decoded
+// but with its escapes still in place.
+QString decodeValue(QByteArrayView line)
 {
     const ContentLine content = parseContentLine(line);
     const QByteArrayView value = line.sliced(content.valueStart);
-    const QString text = content.quotedPrintable
-            ? decodeCharset(decodeQuotedPrintable(value), content.charset)
-            : decodeCharset(value, content.charset);
-    return printableName(text);
+    return content.quotedPrintable ? decodeCharset(decodeQuotedPrintable(value), content.charset)
+                                   : decodeCharset(value, content.charset);
 }
+
+// Splits at every separator that no backslash escapes; the escapes stay for printableName.
+QStringList splitUnescaped(const QString &text, QChar separator)
+{
+    QStringList parts;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\\') {
+            ++i;
+        } else if (text[i] == separator) {
+            parts << text.sliced(from, i - from);
+            from = i + 1;
+        }
+    }
+    parts << text.sliced(from);
+    return parts;
+}
+
+// N is family;given;additional;prefixes;suffixes, each possibly a comma list; people read it as
+// "prefixes given additional family suffixes".
+QString nameFromStructuredName(const QString &text)
+{
+    const QStringList components = splitUnescaped(text, u';');
+    QStringList words;
+    for (const int component : { 3, 1, 2, 0, 4 }) {
+        if (component >= components.size())
+            continue;
+        for (const QString &value : splitUnescaped(components[component], u',')) {
+            const QString word = printableName(value);
+            if (!word.isEmpty())
+                words << word;
+        }
+    }
+    return words.join(u' ');
+}
+
+// The contact name a whole line of this kind carries, made safe to print.
+QString nameFromLine(LineKind kind, QByteArrayView line)
+{
+    const QString text = decodeValue(line);
+    switch (kind) {
+    case LineKind::StructuredName:
+        return nameFromStructuredName(text);
+    case LineKind::Organization:
+        return printableName(splitUnescaped(text, u';').constFirst());
+    default:
+        return printableName(text);
+    }
+}
+
+// Hands out the input's lines one by one from a buffer that is reused, so that the file is never
+// held whole and no line costs an allocation of its own.
+class LineReader
+{
+public:
+    explicit LineReader(QIODevice &device) : m_device(device)
+    {
+        // Enough of the file to tell how it is encoded and how its lines end.
+        while (m_buffer.size() < sniffBytes && readMore(sniffBytes - m_buffer.size())) { }
+        const QByteArrayView head = m_buffer;
+        if (const auto encoding = utf16Encoding(head)) {
+            m_utf16.emplace(*encoding);
+            m_buffer = QString(m_utf16->decode(head)).toUtf8();
+        }
+        // Old Mac exports end lines with a lone CR. A file with any LF keeps LF as its line end.
+        m_crLines = !m_buffer.contains('\n') && m_buffer.contains('\r');
+    }
+
+    // The next line with its line end, valid until the next call; empty at the end of input.
+    QByteArrayView next()
+    {
+        for (qsizetype searched = m_start;;) {
+            const qsizetype end = lineEnd(searched);
+            if (end > 0) {
+                const QByteArrayView line = QByteArrayView(m_buffer).sliced(m_start, end - m_start);
+                m_start = end;
+                return line;
+            }
+            // No complete line buffered: keep the partial one and read on.
+            searched = m_buffer.size() - m_start;
+            m_buffer.remove(0, m_start);
+            m_start = 0;
+            if (!readMore(chunkBytes)) {
+                const QByteArrayView rest = m_buffer;
+                m_start = m_buffer.size();
+                return rest;
+            }
+            if (m_crLines && searched > 0 && m_buffer[searched - 1] == '\r')
+                --searched; // a CR at the old end may be followed by its LF now
+        }
+    }
+
+private:
+    static constexpr qsizetype sniffBytes = 64 * 1024;
+    static constexpr qsizetype chunkBytes = 64 * 1024;
+
+    static std::optional<QStringConverter::Encoding> utf16Encoding(QByteArrayView head)
+    {
+        if (head.startsWith("\xFF\xFE"))
+            return QStringConverter::Utf16LE;
+        if (head.startsWith("\xFE\xFF"))
+            return QStringConverter::Utf16BE;
+        // Without a byte-order mark, the first card's begin marker shows the byte order.
+        const auto spells = [head](qsizetype offset) {
+            if (head.size() < offset + 5)
+                return false;
+            const char letters[] = { head[offset], head[offset + 2], head[offset + 4] };
+            return QByteArrayView(letters, 3).compare("BEG", Qt::CaseInsensitive) == 0;
+        };
+        const auto zeros = [head](qsizetype offset) {
+            return head.size() >= offset + 5 && head[offset] == 0 && head[offset + 2] == 0
+                    && head[offset + 4] == 0;
+        };
+        if (spells(1) && zeros(0))
+            return QStringConverter::Utf16BE;
+        if (spells(0) && zeros(1))
+            return QStringConverter::Utf16LE;
+        return std::nullopt;
+    }
+
+    // Where the line that starts at m_start ends, if its end is buffered already; 0 if not.
+    qsizetype lineEnd(qsizetype searched) const
+    {
+        const char *data = m_buffer.constData();
+        const qsizetype size = m_buffer.size();
+        if (!m_crLines) {
+            const void *lf = std::memchr(data + searched, '\n', size_t(size - searched));
+            return lf ? static_cast<const char *>(lf) - data + 1 : 0;
+        }
+        for (qsizetype i = searched; i < size; ++i) {
+            if (data[i] == '\n')
+                return i + 1;
+            if (data[i] == '\r') {
+                // Whether an LF follows is known only once the next byte is here.
+                if (i + 1 == size)
+                    return 0;
+                return i + 1 < size && data[i + 1] == '\n' ? i + 2 : i + 1;
+            }
+        }
+        return 0;
+    }
+
+    // Appends up to maxBytes more of the input, decoded to UTF-8 where it is UTF-16.
+    bool readMore(qsizetype maxBytes)
+    {
+        const qsizetype size = m_buffer.size();
+        if (m_utf16) {
+            m_raw.resize(maxBytes);
+            const qint64 got = m_device.read(m_raw.data(), maxBytes);
+            if (got <= 0)
+                return false;
+            m_buffer += QString(m_utf16->decode(QByteArrayView(m_raw).first(got))).toUtf8();
+            return true;
+        }
+        m_buffer.resize(size + maxBytes);
+        const qint64 got = m_device.read(m_buffer.data() + size, maxBytes);
+        m_buffer.resize(size + std::max<qint64>(got, 0));
+        return got > 0;
+    }
+
+    QIODevice &m_device;
+    QByteArray m_buffer;
+    qsizetype m_start = 0; // where the next line starts in m_buffer
+    bool m_crLines = false;
+    std::optional<QStringDecoder> m_utf16;
+    QByteArray m_raw;
+};
 
 } // namespace
 
@@ -186,20 +354,33 @@ LineKind classifyLine(QByteArrayView line)
         return LineKind::Begin;
     if (startsWithNoCase(content, "END:VCARD"))
         return LineKind::End;
-    if (content.size() > 2 && startsWithNoCase(content, "FN")
-        && (content[2] == ':' || content[2] == ';'))
+    const auto is = [content](QByteArrayView property) {
+        return content.size() > property.size() && startsWithNoCase(content, property)
+                && (content[property.size()] == ':' || content[property.size()] == ';');
+    };
+    if (is("FN"))
         return LineKind::Name;
+    if (is("N"))
+        return LineKind::StructuredName;
+    if (is("ORG"))
+        return LineKind::Organization;
+    if (is("EMAIL"))
+        return LineKind::Email;
+    if (is("TEL"))
+        return LineKind::Phone;
     return LineKind::Property;
 }
 
 SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler &handleCard)
 {
     SplitResult result;
+    LineReader reader(input);
     QByteArray card;
-    QByteArray nameLine;
-    QString name;
+    QByteArray gathered; // the whole content line of kind `gathering`, continuations joined
+    LineKind gathering = LineKind::Property; // Property: nothing to gather
+    QString name; // from FN
+    QString fallbackNames[4]; // from N, ORG, EMAIL, TEL, for a card with no FN
     bool cardOpen = false;
-    bool gatheringName = false;
     bool quotedPrintable = false; // the current property's value
     bool softBreak = false; // the line before ended a quoted-printable line with "="
     bool warnedUtf8 = false;
@@ -210,25 +391,42 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
         console << message << u'\n';
         console.flush();
     };
-    const auto finishName = [&] {
+    const auto finishGathering = [&] {
         if (softBreak)
-            nameLine.chop(1);
-        name = decodeNameLine(nameLine);
-        gatheringName = false;
-        say(name);
+            gathered.chop(1);
+        if (gathering == LineKind::Name) {
+            name = nameFromLine(gathering, gathered);
+            say(name);
+        } else if (name.isEmpty()) {
+            QString &fallback = fallbackNames[int(gathering) - int(LineKind::StructuredName)];
+            if (fallback.isEmpty())
+                fallback = nameFromLine(gathering, gathered);
+        }
+        gathering = LineKind::Property;
+    };
+    const auto cardName = [&] {
+        if (name.isEmpty()) {
+            for (const QString &fallback : fallbackNames) {
+                if (!fallback.isEmpty()) {
+                    say(fallback);
+                    return fallback;
+                }
+            }
+        }
+        return name;
     };
     const auto skipCard = [&](const QString &message) {
         say(message.arg(cardLine));
         ++result.skipped;
     };
 
-    for (QByteArray line = input.readLine(); !line.isEmpty(); line = input.readLine()) {
+    for (QByteArrayView line = reader.next(); !line.isEmpty(); line = reader.next()) {
         ++lineNumber;
         // A byte-order mark belongs to no card: at the start of the file, and where exports were
         // joined with cat, in front of a later card.
         if (line.startsWith(byteOrderMark)
             && (!cardOpen || classifyLine(line.sliced(3)) == LineKind::Begin))
-            line.remove(0, 3);
+            line = line.sliced(3);
         const QByteArrayView text = withoutLineEnd(line);
         const LineKind kind = classifyLine(text);
         // A soft line break continues the value whatever the next line starts with, except
@@ -236,20 +434,20 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
         const bool continues = softBreak ? kind != LineKind::Begin && kind != LineKind::End
                                          : kind == LineKind::Folded;
 
-        if (gatheringName && !continues)
-            finishName();
+        if (gathering != LineKind::Property && !continues)
+            finishGathering();
         if (!warnedUtf8 && !line.isValidUtf8()) {
             warnedUtf8 = true;
             say(u"Uwaga: wiersz %1 nie jest poprawnym tekstem UTF-8."_s.arg(lineNumber));
         }
 
         if (continues) {
-            if (gatheringName) {
+            if (gathering != LineKind::Property) {
                 if (softBreak) {
-                    nameLine.chop(1);
-                    nameLine += text;
+                    gathered.chop(1);
+                    gathered += text;
                 } else {
-                    nameLine += text.sliced(1);
+                    gathered += text.sliced(1);
                 }
             }
             softBreak = quotedPrintable && text.endsWith('=');
@@ -264,23 +462,30 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
                 cardLine = lineNumber;
                 card.truncate(0);
                 name.clear();
+                for (QString &fallback : fallbackNames)
+                    fallback.clear();
                 break;
             case LineKind::End:
                 if (!cardOpen)
                     break;
                 card += line;
                 cardOpen = false;
-                if (name.isEmpty()) {
+                if (const QString found = cardName(); found.isEmpty()) {
                     skipCard(u"Pominięto kartę bez nazwy (wiersz %1)."_s);
                 } else {
-                    handleCard(name, card);
+                    handleCard(found, card);
                     ++result.cards;
                 }
                 continue;
             case LineKind::Name:
+            case LineKind::StructuredName:
+            case LineKind::Organization:
+            case LineKind::Email:
+            case LineKind::Phone:
                 if (cardOpen) {
-                    gatheringName = true;
-                    nameLine = text.toByteArray();
+                    gathering = kind;
+                    gathered.truncate(0);
+                    gathered += text;
                 }
                 break;
             case LineKind::Property:
@@ -292,8 +497,8 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
             card += line;
     }
 
-    if (gatheringName)
-        finishName();
+    if (gathering != LineKind::Property)
+        finishGathering();
     if (cardOpen)
         skipCard(u"Pominięto niedokończoną kartę (wiersz %1)."_s);
     return result;

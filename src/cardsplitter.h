@@ -17,6 +17,11 @@ enum class LineKind {
     Begin, // BEGIN:VCARD
     End, // END:VCARD
     Name, // FN
+    // What names a card that has no FN, in this order of preference:
+    StructuredName, // N
+    Organization, // ORG
+    Email, // EMAIL
+    Phone, // TEL
 };
 
 LineKind classifyLine(QByteArrayView line);
@@ -32,6 +37,8 @@ struct SplitResult
 using CardHandler = std::function<void(const QString &name, const QByteArray &card)>;
 
 // Walks the whole input once, echoing names and reporting skipped cards on the console.
+// UTF-16 input is handed over as UTF-8, and lines may end in CR LF, LF or, in old Mac exports,
+// a lone CR.
 SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler &handleCard);
 
 #endif // CARDSPLITTER_H

@@ -77,6 +77,13 @@ bool isDeviceName(const QString &stem)
     return base.size() <= 4 && devices.contains(base.toLower());
 }
 
+// Names that differ only in letter case or in how accented letters are composed look the same,
+// and macOS and Windows take them for one file.
+QString sameFileKey(const QString &fileName)
+{
+    return fileName.toCaseFolded().normalized(QString::NormalizationForm_C);
+}
+
 QByteArray localBytes(const QByteArray &card)
 {
 #ifdef Q_OS_WIN
@@ -137,18 +144,18 @@ void CardWriter::reserveFile(const QFile &file, const QString &absolutePath)
 bool CardWriter::claim(const QString &fileName)
 {
     const qsizetype before = m_taken.size();
-    m_taken.insert(fileName.toCaseFolded());
+    m_taken.insert(sameFileKey(fileName));
     return m_taken.size() != before;
 }
 
 QString CardWriter::claimFileName(const QString &name)
 {
-    const QString stem = safeFileStem(name);
+    const QString stem = safeFileStem(name.normalized(QString::NormalizationForm_C));
     QString fileName = stem + u".vcf"_s;
     if (claim(fileName))
         return fileName;
     // Remembering the last number keeps a run of many equal names linear.
-    int &number = m_nextNumber[stem.toCaseFolded()];
+    int &number = m_nextNumber[sameFileKey(stem)];
     for (number = std::max(number, 2);; ++number) {
         const QString suffix = u" ("_s + QString::number(number) + u')';
         fileName = fitBytes(stem, maxStemBytes - suffix.size()) + suffix + u".vcf"_s;

@@ -22,7 +22,8 @@ public:
     // Takes every name under which this open file (the contacts file) appears in the directory,
     // so it is never opened for writing, whether it lies there itself or through a link.
     void reserveFile(const QFile &file, const QString &absolutePath);
-    // The file name for the next card with this contact name; the name is then taken.
+    // The file name, in composed form (NFC), for the next card with this contact name; the name
+    // is then taken.
     QString claimFileName(const QString &name);
     // Writes the card and reports a failure on the console; a partial file is removed.
     bool write(const QString &name, const QByteArray &card);
@@ -37,8 +38,8 @@ private:
     QDir m_directory;
     QTextStream &m_console;
     QFile m_file;
-    QSet<QString> m_taken; // case-folded file names
-    QHash<QString, int> m_nextNumber; // case-folded stem -> next number to try
+    QSet<QString> m_taken; // file names, case-folded and composed
+    QHash<QString, int> m_nextNumber; // stem, as in m_taken -> next number to try
     qint64 m_written = 0;
     qint64 m_failed = 0;
 };

@@ -3,6 +3,7 @@
 #include "cardsplitter.h"
 
 #include <QBuffer>
+#include <QStringEncoder>
 #include <QTest>
 #include <QTextStream>
 
@@ -30,6 +31,12 @@ Split runSplitter(const QByteArray &input)
         out.cards << card;
     });
     return out;
+}
+
+QByteArray utf16(QStringConverter::Encoding encoding, const QByteArray &utf8)
+{
+    QStringEncoder encoder(encoding);
+    return encoder.encode(QString::fromUtf8(utf8));
 }
 
 } // namespace
@@ -71,6 +78,15 @@ void tst_CardSplitter::classify_data()
     QTest::newRow("longer-property") << "FNX:Anna"_ba << LineKind::Property;
     QTest::newRow("extension") << "X-FN:Anna"_ba << LineKind::Property;
     QTest::newRow("bare-fn") << "FN"_ba << LineKind::Property;
+    QTest::newRow("structured-name") << "N:Nowak;Anna"_ba << LineKind::StructuredName;
+    QTest::newRow("structured-name-parameters")
+            << "n;charset=utf-8:x"_ba << LineKind::StructuredName;
+    QTest::newRow("nickname") << "NICKNAME:Ania"_ba << LineKind::Property;
+    QTest::newRow("note") << "NOTE:x"_ba << LineKind::Property;
+    QTest::newRow("organization") << "item2.ORG:Firma"_ba << LineKind::Organization;
+    QTest::newRow("email") << "EMAIL;INTERNET:a@b.pl"_ba << LineKind::Email;
+    QTest::newRow("phone") << "TEL:1"_ba << LineKind::Phone;
+    QTest::newRow("telex") << "TELEX:1"_ba << LineKind::Property;
     QTest::newRow("empty") << QByteArray() << LineKind::Property;
 }
 
@@ -127,6 +143,30 @@ void tst_CardSplitter::names_data()
     QTest::newRow("control-characters")
             << "FN:Anna\x1b[2J\x07Nowak\xC2\x9B\r\n"_ba << u"Anna [2J Nowak"_s;
     QTest::newRow("last-name-wins") << "FN:Anna\r\nNOTE:x\r\nFN:Ola\r\n"_ba << u"Ola"_s;
+
+    // Cards without FN, as old phones write them.
+    QTest::newRow("structured-name")
+            << "N:Nowak;Anna;Maria;dr;jr\r\n"_ba << u"dr Anna Maria Nowak jr"_s;
+    QTest::newRow("structured-name-lists")
+            << "N:Nowak-Kowalska;Anna,Ewa;;;\r\n"_ba << u"Anna Ewa Nowak-Kowalska"_s;
+    QTest::newRow("structured-name-escapes")
+            << "N:Nowak\\;Kowalska;Anna\\,Ewa\r\n"_ba << u"Anna,Ewa Nowak;Kowalska"_s;
+    QTest::newRow("structured-name-family-only") << "N:Nowak\r\n"_ba << u"Nowak"_s;
+    QTest::newRow("structured-name-quoted-printable")
+            << "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C5=\r\n=81ukasz;Jan;;;\r\n"_ba
+            << u"Jan Łukasz"_s;
+    QTest::newRow("structured-name-folded") << "N:Nowak;An\r\n na\r\n"_ba << u"Anna Nowak"_s;
+    QTest::newRow("structured-name-controls") << "N:\x1b[2J;Anna\r\n"_ba << u"Anna [2J"_s;
+    QTest::newRow("organization") << "ORG:Firma\\; S.A.;Dział\r\n"_ba << u"Firma; S.A."_s;
+    QTest::newRow("email") << "item1.EMAIL;TYPE=INTERNET:anna@example.com\r\n"_ba
+                           << u"anna@example.com"_s;
+    QTest::newRow("phone") << "TEL;CELL:+48 600 100 200\r\n"_ba << u"+48 600 100 200"_s;
+    QTest::newRow("order-of-preference")
+            << "TEL:1\r\nEMAIL:a@b.pl\r\nORG:Firma\r\nN:;;;;\r\n"_ba << u"Firma"_s;
+    QTest::newRow("first-non-empty-of-a-kind")
+            << "TEL:\r\nN:;;;;\r\nTEL:2\r\nN:Nowak\r\nN:Kowalska\r\n"_ba << u"Nowak"_s;
+    QTest::newRow("name-after-structured-name") << "N:Nowak;Anna\r\nFN:Ania\r\n"_ba << u"Ania"_s;
+    QTest::newRow("empty-name-falls-back") << "FN:\r\nN:Nowak;Anna\r\n"_ba << u"Anna Nowak"_s;
 }
 
 // The name is echoed once complete, and the card goes out under it.
@@ -178,8 +218,7 @@ void tst_CardSplitter::split_data()
                                 << u"Anna\n"_s << QStringList { u"Anna"_s }
                                 << QByteArrayList { anna } << qint64(0);
     QTest::newRow("no-name")
-            << "BEGIN:VCARD\r\nN:Nowak;Anna\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:\r\nEND:VCARD\r\n"
-                    + jan
+            << "BEGIN:VCARD\r\nN:;;;;\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:\r\nEND:VCARD\r\n" + jan
             << u"Pominięto kartę bez nazwy (wiersz 1).\n\nPominięto kartę bez nazwy (wiersz 4).\nJan\n"_s
             << QStringList { u"Jan"_s } << QByteArrayList { jan } << qint64(2);
     QTest::newRow("marker-in-soft-break")
@@ -214,6 +253,45 @@ void tst_CardSplitter::split_data()
             << u"Anna\nUwaga: wiersz 6 nie jest poprawnym tekstem UTF-8.\nZo\uFFFD\nZo\uFFFD\n"_s
             << QStringList { u"Anna"_s, u"Zo\uFFFD"_s, u"Zo\uFFFD"_s }
             << QByteArrayList { anna, latin, latin } << qint64(0);
+
+    // How old Mac and Windows programs wrote their exports.
+    const QByteArray polish = "BEGIN:VCARD\r\nFN:Łukasz Żółć\r\nEND:VCARD\r\n";
+    QTest::newRow("utf-16-le-with-mark")
+            << "\xFF\xFE" + utf16(QStringConverter::Utf16LE, polish + anna)
+            << u"Łukasz Żółć\nAnna\n"_s << QStringList { u"Łukasz Żółć"_s, u"Anna"_s }
+            << QByteArrayList { polish, anna } << qint64(0);
+    QTest::newRow("utf-16-be-with-mark")
+            << "\xFE\xFF" + utf16(QStringConverter::Utf16BE, polish) << u"Łukasz Żółć\n"_s
+            << QStringList { u"Łukasz Żółć"_s } << QByteArrayList { polish } << qint64(0);
+    QTest::newRow("utf-16-be-without-mark")
+            << utf16(QStringConverter::Utf16BE, polish) << u"Łukasz Żółć\n"_s
+            << QStringList { u"Łukasz Żółć"_s } << QByteArrayList { polish } << qint64(0);
+    QTest::newRow("utf-16-le-without-mark-lower-case")
+            << utf16(QStringConverter::Utf16LE, "begin:vcard\nfn:Anna\nend:vcard\n") << u"Anna\n"_s
+            << QStringList { u"Anna"_s } << QByteArrayList { "begin:vcard\nfn:Anna\nend:vcard\n" }
+            << qint64(0);
+    const QByteArray crCard = "BEGIN:VCARD\rFN:Anna\rNOTE:a\r b\rEND:VCARD\r";
+    QTest::newRow("lone-cr") << crCard + crCard << u"Anna\nAnna\n"_s
+                             << QStringList { u"Anna"_s, u"Anna"_s }
+                             << QByteArrayList { crCard, crCard } << qint64(0);
+    QTest::newRow("utf-16-lone-cr")
+            << utf16(QStringConverter::Utf16BE, crCard) << u"Anna\n"_s << QStringList { u"Anna"_s }
+            << QByteArrayList { crCard } << qint64(0);
+    QTest::newRow("lone-cr-in-a-file-with-lf") << "BEGIN:VCARD\rFN:Anna\rEND:VCARD\r\n"_ba
+                                               << u"Pominięto niedokończoną kartę (wiersz 1).\n"_s
+                                               << QStringList() << QByteArrayList() << qint64(1);
+    // The reader's buffer is refilled in 64 KiB pieces: lines across and longer than a piece.
+    const QByteArray photo =
+            "BEGIN:VCARD\nFN:Ola\nPHOTO:" + QByteArray(200000, 'A') + "\nEND:VCARD\n";
+    QTest::newRow("long-line") << anna + photo + jan << u"Anna\nOla\nJan\n"_s
+                               << QStringList { u"Anna"_s, u"Ola"_s, u"Jan"_s }
+                               << QByteArrayList { anna, photo, jan } << qint64(0);
+    QByteArray crAcross = "BEGIN:VCARD\rFN:Anna\rNOTE:";
+    crAcross += QByteArray(64 * 1024 - 1 - crAcross.size(), 'x') + "\r\nEND:VCARD\r";
+    QTest::newRow("cr-lf-across-pieces")
+            << crAcross + "BEGIN:VCARD\rFN:Ola\r"
+            << u"Anna\nOla\nPominięto niedokończoną kartę (wiersz 5).\n"_s
+            << QStringList { u"Anna"_s } << QByteArrayList { crAcross } << qint64(1);
 }
 
 void tst_CardSplitter::split()

@@ -88,6 +88,11 @@ void tst_CardWriter::uniqueNames_data()
             << QStringList { u"Anna (2)"_s, u"Anna"_s, u"Anna"_s, u"Anna"_s }
             << QStringList { u"Anna (2).vcf"_s, u"Anna.vcf"_s, u"Anna (3).vcf"_s,
                              u"Anna (4).vcf"_s };
+    // macOS writes names decomposed; there and on Windows both spellings are one file.
+    QTest::newRow("look-alike-spellings")
+            << QStringList { u"Zoe\u0308"_s, u"Zo\u00eb"_s, u"ZOE\u0308"_s, u"Zoe"_s }
+            << QStringList { u"Zo\u00eb.vcf"_s, u"Zo\u00eb (2).vcf"_s, u"ZO\u00cb (3).vcf"_s,
+                             u"Zoe.vcf"_s };
     QTest::newRow("same-after-cleaning")
             << QStringList { u"a/b"_s, u"a:b"_s, u"a_b."_s }
             << QStringList { u"a_b.vcf"_s, u"a_b (2).vcf"_s, u"a_b (3).vcf"_s };

@@ -95,7 +95,7 @@ void tst_VcardSplit::typicalRun()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray input = "\xEF\xBB\xBF" + anna + "\r\n" + lukasz + annaAgain
-            + "BEGIN:VCARD\r\nN:Bez;Nazwy\r\nEND:VCARD\r\n";
+            + "BEGIN:VCARD\r\nNOTE:nic\r\nEND:VCARD\r\n";
     QVERIFY(writeFile(dir.filePath(u"kontakty.vcf"_s), input));
 
     const Run result = run(dir.path(), "kontakty.vcf\n");
