@@ -5,6 +5,7 @@
 #include <QStringDecoder>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -23,15 +24,26 @@ QByteArrayView withoutLineEnd(QByteArrayView line)
     return line.first(size);
 }
 
-bool startsWithNoCase(QByteArrayView text, QByteArrayView prefix)
+char asciiUpper(char c)
 {
-    return text.size() >= prefix.size()
-            && text.first(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
+    return c >= 'a' && c <= 'z' ? char(c - ('a' - 'A')) : c;
 }
 
-bool equalsNoCase(QByteArrayView text, QByteArrayView other)
+// Every line passes through here, so this stays a plain ASCII loop; `prefix` is in upper case.
+bool startsWithNoCase(QByteArrayView text, QByteArrayView prefix)
 {
-    return text.size() == other.size() && text.compare(other, Qt::CaseInsensitive) == 0;
+    if (text.size() < prefix.size())
+        return false;
+    for (qsizetype i = 0; i < prefix.size(); ++i) {
+        if (asciiUpper(text[i]) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+bool equalsNoCase(QByteArrayView text, QByteArrayView upperCase)
+{
+    return text.size() == upperCase.size() && startsWithNoCase(text, upperCase);
 }
 
 bool isGroupChar(char c)
@@ -101,6 +113,19 @@ ContentLine parseContentLine(QByteArrayView line)
     return content;
 }
 
+// Whether the value of this line is quoted-printable. Most lines have no "q" before their first
+// colon at all, and need no parsing.
+bool isQuotedPrintable(QByteArrayView line)
+{
+    for (const char c : line) {
+        if (c == ':')
+            return false;
+        if (c == 'q' || c == 'Q' || c == '"')
+            return parseContentLine(line).quotedPrintable;
+    }
+    return false;
+}
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -143,6 +168,11 @@ QString decodeCharset(QByteArrayView bytes, QByteArrayView charset)
 // a terminal escape sequence to the console.
 QString printableName(const QString &text)
 {
+    const bool plain = std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c == u'\\' || isControl(c) || c.isSurrogate();
+    });
+    if (plain)
+        return text.trimmed();
     QString name;
     name.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -224,6 +254,56 @@ QString nameFromLine(LineKind kind, QByteArrayView line)
         return printableName(text);
     }
 }
+
+// The names a card without FN may take, from N, ORG, EMAIL and TEL in this order of preference.
+// Most cards have an FN, so a line is only decoded once it may be needed: the first line of a
+// kind is kept as it is, and decoded when a second line of that kind comes or the card ends.
+class Fallbacks
+{
+public:
+    void clear()
+    {
+        for (Candidate &candidate : m_candidates) {
+            candidate.name.clear();
+            candidate.line.truncate(0);
+        }
+    }
+
+    void offer(LineKind kind, QByteArrayView line)
+    {
+        Candidate &candidate = m_candidates[int(kind) - int(LineKind::StructuredName)];
+        if (candidate.decoded(kind).isEmpty())
+            candidate.line.append(line);
+    }
+
+    QString name()
+    {
+        for (int i = 0; i < int(std::size(m_candidates)); ++i) {
+            const QString &found =
+                    m_candidates[i].decoded(LineKind(int(LineKind::StructuredName) + i));
+            if (!found.isEmpty())
+                return found;
+        }
+        return QString();
+    }
+
+private:
+    struct Candidate
+    {
+        QString name; // the first non-empty name a line of this kind gave
+        QByteArray line; // a line not decoded yet
+
+        const QString &decoded(LineKind kind)
+        {
+            if (name.isEmpty() && !line.isEmpty()) {
+                name = nameFromLine(kind, line);
+                line.truncate(0);
+            }
+            return name;
+        }
+    };
+    Candidate m_candidates[4];
+};
 
 // Hands out the input's lines one by one from a buffer that is reused, so that the file is never
 // held whole and no line costs an allocation of its own.
@@ -350,25 +430,28 @@ LineKind classifyLine(QByteArrayView line)
     if (line.startsWith(' ') || line.startsWith('\t'))
         return LineKind::Folded;
     const QByteArrayView content = withoutGroup(line);
-    if (startsWithNoCase(content, "BEGIN:VCARD"))
-        return LineKind::Begin;
-    if (startsWithNoCase(content, "END:VCARD"))
-        return LineKind::End;
     const auto is = [content](QByteArrayView property) {
         return content.size() > property.size() && startsWithNoCase(content, property)
                 && (content[property.size()] == ':' || content[property.size()] == ';');
     };
-    if (is("FN"))
-        return LineKind::Name;
-    if (is("N"))
-        return LineKind::StructuredName;
-    if (is("ORG"))
-        return LineKind::Organization;
-    if (is("EMAIL"))
-        return LineKind::Email;
-    if (is("TEL"))
-        return LineKind::Phone;
-    return LineKind::Property;
+    switch (content.isEmpty() ? '\0' : asciiUpper(content.front())) {
+    case 'B':
+        return startsWithNoCase(content, "BEGIN:VCARD") ? LineKind::Begin : LineKind::Property;
+    case 'E':
+        return startsWithNoCase(content, "END:VCARD") ? LineKind::End
+                : is("EMAIL")                         ? LineKind::Email
+                                                      : LineKind::Property;
+    case 'F':
+        return is("FN") ? LineKind::Name : LineKind::Property;
+    case 'N':
+        return is("N") ? LineKind::StructuredName : LineKind::Property;
+    case 'O':
+        return is("ORG") ? LineKind::Organization : LineKind::Property;
+    case 'T':
+        return is("TEL") ? LineKind::Phone : LineKind::Property;
+    default:
+        return LineKind::Property;
+    }
 }
 
 SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler &handleCard)
@@ -379,7 +462,7 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
     QByteArray gathered; // the whole content line of kind `gathering`, continuations joined
     LineKind gathering = LineKind::Property; // Property: nothing to gather
     QString name; // from FN
-    QString fallbackNames[4]; // from N, ORG, EMAIL, TEL, for a card with no FN
+    Fallbacks fallbacks;
     bool cardOpen = false;
     bool quotedPrintable = false; // the current property's value
     bool softBreak = false; // the line before ended a quoted-printable line with "="
@@ -398,20 +481,16 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
             name = nameFromLine(gathering, gathered);
             say(name);
         } else if (name.isEmpty()) {
-            QString &fallback = fallbackNames[int(gathering) - int(LineKind::StructuredName)];
-            if (fallback.isEmpty())
-                fallback = nameFromLine(gathering, gathered);
+            fallbacks.offer(gathering, gathered);
         }
         gathering = LineKind::Property;
     };
     const auto cardName = [&] {
         if (name.isEmpty()) {
-            for (const QString &fallback : fallbackNames) {
-                if (!fallback.isEmpty()) {
-                    say(fallback);
-                    return fallback;
-                }
-            }
+            const QString fallback = fallbacks.name();
+            if (!fallback.isEmpty())
+                say(fallback);
+            return fallback;
         }
         return name;
     };
@@ -452,7 +531,7 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
             }
             softBreak = quotedPrintable && text.endsWith('=');
         } else {
-            quotedPrintable = parseContentLine(text).quotedPrintable;
+            quotedPrintable = isQuotedPrintable(text);
             softBreak = quotedPrintable && text.endsWith('=');
             switch (kind) {
             case LineKind::Begin:
@@ -462,8 +541,7 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
                 cardLine = lineNumber;
                 card.truncate(0);
                 name.clear();
-                for (QString &fallback : fallbackNames)
-                    fallback.clear();
+                fallbacks.clear();
                 break;
             case LineKind::End:
                 if (!cardOpen)

@@ -3,6 +3,7 @@
 
 #include <QFileInfo>
 #include <QTextStream>
+#include <QVarLengthArray>
 
 #ifndef Q_OS_WIN
 #    include <dirent.h>
@@ -73,15 +74,23 @@ bool isDeviceName(const QString &stem)
         }
         return names;
     }();
-    const QString base = stem.left(stem.indexOf(u'.')).trimmed();
-    return base.size() <= 4 && devices.contains(base.toLower());
+    // Windows ignores an extension and spaces: "con .txt" is the console too.
+    const QStringView base = QStringView(stem).left(stem.indexOf(u'.')).trimmed();
+    return (base.size() == 3 || base.size() == 4) && devices.contains(base.toString().toLower());
 }
 
-// Names that differ only in letter case or in how accented letters are composed look the same,
-// and macOS and Windows take them for one file.
-QString sameFileKey(const QString &fileName)
+// Only a fingerprint is kept, so the table costs a few bytes a card however long the names are.
+// Two names that share one can only make a card take a number it did not need.
+size_t sameFileKey(const QString &fileName)
 {
-    return fileName.toCaseFolded().normalized(QString::NormalizationForm_C);
+    // Most names are plain ASCII, where folding is lower case and every form is composed.
+    QVarLengthArray<char16_t, 256> folded;
+    for (const QChar c : fileName) {
+        if (c.unicode() >= 0x80)
+            return qHash(fileName.toCaseFolded().normalized(QString::NormalizationForm_C));
+        folded.append(c >= u'A' && c <= u'Z' ? char16_t(c.unicode() + 0x20) : c.unicode());
+    }
+    return qHash(QStringView(folded.constData(), folded.size()));
 }
 
 QByteArray localBytes(const QByteArray &card)
@@ -100,9 +109,9 @@ QByteArray localBytes(const QByteArray &card)
 QString safeFileStem(const QString &name)
 {
     QString stem = name;
-    for (qsizetype i = 0; i < stem.size(); ++i) {
-        if (isForbidden(stem[i]) || isLoneSurrogate(stem, i))
-            stem[i] = u'_';
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (isForbidden(name[i]) || isLoneSurrogate(name, i))
+            stem[i] = u'_'; // the copy is made here, for the few names that need it
     }
     // The cut may leave "CON" and spaces, so the device check comes after it.
     stem = fitBytes(trimEnd(stem.trimmed()), maxStemBytes);

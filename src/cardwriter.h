@@ -38,8 +38,8 @@ private:
     QDir m_directory;
     QTextStream &m_console;
     QFile m_file;
-    QSet<QString> m_taken; // file names, case-folded and composed
-    QHash<QString, int> m_nextNumber; // stem, as in m_taken -> next number to try
+    QSet<size_t> m_taken; // fingerprints of the file names, case-folded and composed
+    QHash<size_t, int> m_nextNumber; // stem's fingerprint -> next number to try
     qint64 m_written = 0;
     qint64 m_failed = 0;
 };

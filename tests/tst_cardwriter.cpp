@@ -93,6 +93,10 @@ void tst_CardWriter::uniqueNames_data()
             << QStringList { u"Zoe\u0308"_s, u"Zo\u00eb"_s, u"ZOE\u0308"_s, u"Zoe"_s }
             << QStringList { u"Zo\u00eb.vcf"_s, u"Zo\u00eb (2).vcf"_s, u"ZO\u00cb (3).vcf"_s,
                              u"Zoe.vcf"_s };
+    QTest::newRow("folds-to-ascii") << QStringList { u"kelvin"_s, u"\u212Aelvin"_s }
+                                    << QStringList { u"kelvin.vcf"_s, u"Kelvin (2).vcf"_s };
+    QTest::newRow("long-s-folds-to-s") << QStringList { u"sara"_s, u"\u017Fara"_s }
+                                       << QStringList { u"sara.vcf"_s, u"\u017Fara (2).vcf"_s };
     QTest::newRow("same-after-cleaning")
             << QStringList { u"a/b"_s, u"a:b"_s, u"a_b."_s }
             << QStringList { u"a_b.vcf"_s, u"a_b (2).vcf"_s, u"a_b (3).vcf"_s };
