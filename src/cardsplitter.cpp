@@ -15,6 +15,24 @@ namespace {
 
 constexpr QByteArrayView byteOrderMark = "\xEF\xBB\xBF";
 
+// Nearly every line is plain ASCII, which a look at eight bytes at a time shows.
+bool isAscii(QByteArrayView line)
+{
+    const char *data = line.data();
+    qsizetype i = 0;
+    for (; i + 8 <= line.size(); i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, sizeof word);
+        if (word & 0x8080808080808080u)
+            return false;
+    }
+    for (; i < line.size(); ++i) {
+        if (data[i] & 0x80)
+            return false;
+    }
+    return true;
+}
+
 // Phones write CR LF, LF and even CR CR LF; none of it belongs to the content.
 QByteArrayView withoutLineEnd(QByteArrayView line)
 {
@@ -326,25 +344,36 @@ public:
     // The next line with its line end, valid until the next call; empty at the end of input.
     QByteArrayView next()
     {
+        m_lineStart = m_start;
         for (qsizetype searched = m_start;;) {
             const qsizetype end = lineEnd(searched);
             if (end > 0) {
-                const QByteArrayView line = QByteArrayView(m_buffer).sliced(m_start, end - m_start);
                 m_start = end;
-                return line;
+                return current();
             }
-            // No complete line buffered: keep the partial one and read on.
-            searched = m_buffer.size() - m_start;
-            m_buffer.remove(0, m_start);
-            m_start = 0;
+            // No complete line buffered: keep the partial one, and what is kept, and read on.
+            const qsizetype drop = m_kept >= 0 ? m_kept : m_lineStart;
+            m_buffer.remove(0, drop);
+            m_lineStart -= drop;
+            m_kept = m_kept >= 0 ? 0 : -1;
+            searched = m_buffer.size();
             if (!readMore(chunkBytes)) {
-                const QByteArrayView rest = m_buffer;
                 m_start = m_buffer.size();
-                return rest;
+                return current();
             }
-            if (m_crLines && searched > 0 && m_buffer[searched - 1] == '\r')
+            if (m_crLines && searched > m_lineStart && m_buffer[searched - 1] == '\r')
                 --searched; // a CR at the old end may be followed by its LF now
         }
+    }
+
+    // Keeps the input from this point of the current line on, so that a card can be handed over
+    // from the buffer itself instead of being copied line by line.
+    void keepFrom(const char *position) { m_kept = position - m_buffer.constData(); }
+    void release() { m_kept = -1; }
+    // Everything kept, up to the end of the current line.
+    QByteArrayView kept() const
+    {
+        return QByteArrayView(m_buffer).sliced(m_kept, m_start - m_kept);
     }
 
 private:
@@ -417,7 +446,14 @@ private:
 
     QIODevice &m_device;
     QByteArray m_buffer;
-    qsizetype m_start = 0; // where the next line starts in m_buffer
+    QByteArrayView current() const
+    {
+        return QByteArrayView(m_buffer).sliced(m_lineStart, m_start - m_lineStart);
+    }
+
+    qsizetype m_lineStart = 0; // where the current line starts in m_buffer
+    qsizetype m_start = 0; // where the next line starts
+    qsizetype m_kept = -1; // where what is kept starts; -1: nothing
     bool m_crLines = false;
     std::optional<QStringDecoder> m_utf16;
     QByteArray m_raw;
@@ -458,7 +494,6 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
 {
     SplitResult result;
     LineReader reader(input);
-    QByteArray card;
     QByteArray gathered; // the whole content line of kind `gathering`, continuations joined
     LineKind gathering = LineKind::Property; // Property: nothing to gather
     QString name; // from FN
@@ -515,7 +550,7 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
 
         if (gathering != LineKind::Property && !continues)
             finishGathering();
-        if (!warnedUtf8 && !line.isValidUtf8()) {
+        if (!warnedUtf8 && !isAscii(line) && !line.isValidUtf8()) {
             warnedUtf8 = true;
             say(u"Uwaga: wiersz %1 nie jest poprawnym tekstem UTF-8."_s.arg(lineNumber));
         }
@@ -539,22 +574,22 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
                     skipCard(u"Pominięto niedokończoną kartę (wiersz %1)."_s);
                 cardOpen = true;
                 cardLine = lineNumber;
-                card.truncate(0);
+                reader.keepFrom(line.data());
                 name.clear();
                 fallbacks.clear();
                 break;
             case LineKind::End:
                 if (!cardOpen)
                     break;
-                card += line;
                 cardOpen = false;
                 if (const QString found = cardName(); found.isEmpty()) {
                     skipCard(u"Pominięto kartę bez nazwy (wiersz %1)."_s);
                 } else {
-                    handleCard(found, card);
+                    handleCard(found, reader.kept());
                     ++result.cards;
                 }
-                continue;
+                reader.release();
+                break;
             case LineKind::Name:
             case LineKind::StructuredName:
             case LineKind::Organization:
@@ -571,8 +606,6 @@ SplitResult splitCards(QIODevice &input, QTextStream &console, const CardHandler
                 break;
             }
         }
-        if (cardOpen)
-            card += line;
     }
 
     if (gathering != LineKind::Property)

@@ -33,8 +33,8 @@ struct SplitResult
 };
 
 // Called for every complete card that has a name: the card's own bytes, from its begin-marker
-// line to its end-marker line, with their line ends.
-using CardHandler = std::function<void(const QString &name, const QByteArray &card)>;
+// line to its end-marker line, with their line ends. They are valid only during the call.
+using CardHandler = std::function<void(const QString &name, QByteArrayView card)>;
 
 // Walks the whole input once, echoing names and reporting skipped cards on the console.
 // UTF-16 input is handed over as UTF-8, and lines may end in CR LF, LF or, in old Mac exports,

@@ -83,24 +83,25 @@ bool isDeviceName(const QString &stem)
 // Two names that share one can only make a card take a number it did not need.
 size_t sameFileKey(const QString &fileName)
 {
-    // Most names are plain ASCII, where folding is lower case and every form is composed.
+    // Below the combining marks, every character folds to one character and nothing composes,
+    // which covers Polish and every other Latin name without Qt's general folding.
     QVarLengthArray<char16_t, 256> folded;
     for (const QChar c : fileName) {
-        if (c.unicode() >= 0x80)
+        if (c.unicode() >= 0x300)
             return qHash(fileName.toCaseFolded().normalized(QString::NormalizationForm_C));
-        folded.append(c >= u'A' && c <= u'Z' ? char16_t(c.unicode() + 0x20) : c.unicode());
+        folded.append(char16_t(QChar::toCaseFolded(c.unicode())));
     }
     return qHash(QStringView(folded.constData(), folded.size()));
 }
 
-QByteArray localBytes(const QByteArray &card)
+QByteArray localBytes(QByteArrayView card)
 {
 #ifdef Q_OS_WIN
     return QString::fromUtf8(card).toLocal8Bit();
 #else
     // The local 8-bit encoding is UTF-8 here, so the bytes go out as they came in, even those
     // that are not valid UTF-8.
-    return card;
+    return QByteArray::fromRawData(card.data(), card.size());
 #endif
 }
 
@@ -180,7 +181,7 @@ void CardWriter::report(const QString &what, const QString &error, const QString
     ++m_failed;
 }
 
-bool CardWriter::write(const QString &name, const QByteArray &card)
+bool CardWriter::write(const QString &name, QByteArrayView card)
 {
     const QString fileName = claimFileName(name);
     m_file.setFileName(m_directory.filePath(fileName));

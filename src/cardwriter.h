@@ -26,7 +26,7 @@ public:
     // is then taken.
     QString claimFileName(const QString &name);
     // Writes the card and reports a failure on the console; a partial file is removed.
-    bool write(const QString &name, const QByteArray &card);
+    bool write(const QString &name, QByteArrayView card);
 
     qint64 written() const { return m_written; }
     qint64 failed() const { return m_failed; }

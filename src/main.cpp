@@ -129,7 +129,7 @@ int main(int argc, char *argv[])
     writer.reserveFile(input, inputPath);
 
     const SplitResult result =
-            splitCards(input, out, [&writer](const QString &name, const QByteArray &card) {
+            splitCards(input, out, [&writer](const QString &name, QByteArrayView card) {
                 writer.write(name, card);
             });
 

@@ -26,9 +26,9 @@ Split runSplitter(const QByteArray &input)
     device.open(QIODevice::ReadOnly);
     Split out;
     QTextStream console(&out.console);
-    out.result = splitCards(device, console, [&out](const QString &name, const QByteArray &card) {
+    out.result = splitCards(device, console, [&out](const QString &name, QByteArrayView card) {
         out.names << name;
-        out.cards << card;
+        out.cards << card.toByteArray();
     });
     return out;
 }
