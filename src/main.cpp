@@ -1,5 +1,6 @@
 #include "cardsplitter.h"
 #include "cardwriter.h"
+#include "console.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -7,63 +8,9 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include <cstdio>
-#include <cstdlib>
-
-#ifndef Q_OS_WIN
-#    include <csignal>
-#    include <termios.h>
-#    include <unistd.h>
-#endif
-
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-#ifndef Q_OS_WIN
-termios savedTerminal;
-
-void restoreTerminalAndDie(int signalNumber)
-{
-    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-}
-#endif
-
-// Keeps a console window opened just for the tool readable until the user has seen the end.
-void pause(QTextStream &out)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(out);
-    std::system("pause");
-#else
-    // Nobody is there to press a key when a script or a pipe runs the tool: do not hang.
-    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)
-        || tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
-        return;
-    out << u"Naciśnij dowolny klawisz, aby zakończyć..."_s;
-    out.flush();
-    termios raw = savedTerminal;
-    // Without ISIG, Ctrl+C is just the key that ends the wait, and the terminal is restored.
-    raw.c_lflag &= ~(ICANON | ECHO | ISIG);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    std::signal(SIGTERM, restoreTerminalAndDie);
-    std::signal(SIGHUP, restoreTerminalAndDie);
-    // Keys pressed while the names scrolled by must not end the wait unseen.
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
-        char key;
-        [[maybe_unused]] const ssize_t got = read(STDIN_FILENO, &key, 1);
-        // What is left of a key's escape sequence must not reach the shell.
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-    }
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGHUP, SIG_DFL);
-    out << u'\n';
-    out.flush();
-#endif
-}
 
 // Dragging a file onto a console window types its path with quotes and a trailing space.
 QString unquoted(const QString &typed)
@@ -96,10 +43,11 @@ int main(int argc, char *argv[])
 {
     // Sets the process locale, so the system's error descriptions come in the user's language.
     QCoreApplication app(argc, argv);
+    const Console console;
     QTextStream in(stdin);
     QTextStream out(stdout);
-    in.setEncoding(QStringConverter::System);
-    out.setEncoding(QStringConverter::System);
+    in.setEncoding(console.encoding());
+    out.setEncoding(console.encoding());
 
     out << u"Nazwa pliku: "_s;
     out.flush();
