@@ -3,7 +3,10 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-install_missing
+# For the tests of the product as installed: the manual page and the Debian package (dpkg-dev
+# and file let CPack work out its dependencies).
+product_test_packages=(man-db dpkg-dev file)
+install_missing "${product_test_packages[@]}"
 build "$root/build/test" -DVCARDSPLIT_WERROR=ON
 ctest --test-dir "$root/build/test" --output-on-failure --timeout 600 \
     --parallel "$(nproc 2>/dev/null || echo 2)"
