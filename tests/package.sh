@@ -43,6 +43,11 @@ for file in usr/bin/vcardsplit usr/share/man/pl/man1/vcardsplit.1.gz \
     [ -s "$root/$file" ] || fail "the package has no $file"
 done
 [ -x "$root/usr/bin/vcardsplit" ] || fail "usr/bin/vcardsplit is not executable"
+# A packaged program finds its libraries where the system keeps them, not beside itself.
+if command -v readelf >/dev/null; then
+    ! readelf -d "$root/usr/bin/vcardsplit" | grep -E 'R(UN)?PATH' ||
+        fail "usr/bin/vcardsplit carries a library search path"
+fi
 version_in_page=$(gzip -dc "$root/usr/share/man/pl/man1/vcardsplit.1.gz" | grep '^\.TH ')
 case $version_in_page in
 *"vcardsplit $version"*) ;;
