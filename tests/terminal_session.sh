@@ -23,7 +23,7 @@ trap 'tm kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() {
     echo "FAIL: $*"
     echo "--- screen ---"
-    screen
+    screen || true
     exit 1
 }
 
@@ -72,7 +72,7 @@ session() {
     # left behind.
     tm new-session -d -s "$target" -x 80 -y 24 -c "$dir" \
         env -i PATH="$(dirname "$binary"):/usr/bin:/bin" HOME="$dir" TERM=screen \
-        LC_ALL=C.UTF-8 PS1='$ ' sh
+        LC_ALL=C.UTF-8 PS1='$ ' sh || fail "tmux could not open a terminal"
     wait_for '^\$ ?$'
 
     type_line "$command"
