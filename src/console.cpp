@@ -49,6 +49,7 @@ void pause(QTextStream &out)
 namespace {
 
 termios savedTerminal;
+constexpr int stopSignals[] = { SIGTERM, SIGHUP, SIGINT, SIGQUIT };
 
 void restoreTerminalAndDie(int signalNumber)
 {
@@ -76,8 +77,9 @@ void pause(QTextStream &out)
     raw.c_lflag &= ~(ICANON | ECHO | ISIG);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    std::signal(SIGTERM, restoreTerminalAndDie);
-    std::signal(SIGHUP, restoreTerminalAndDie);
+    // Keys raise no signals now, but another process still may.
+    for (const int signalNumber : stopSignals)
+        std::signal(signalNumber, restoreTerminalAndDie);
     // Keys pressed while the names scrolled by must not end the wait unseen.
     if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
         char key;
@@ -85,8 +87,8 @@ void pause(QTextStream &out)
         // What is left of a key's escape sequence must not reach the shell.
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
     }
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGHUP, SIG_DFL);
+    for (const int signalNumber : stopSignals)
+        std::signal(signalNumber, SIG_DFL);
     out << u'\n';
     out.flush();
 }
