@@ -6,8 +6,11 @@
 #include <QVarLengthArray>
 
 #ifndef Q_OS_WIN
+#    include <cerrno>
 #    include <dirent.h>
+#    include <fcntl.h>
 #    include <sys/stat.h>
+#    include <unistd.h>
 #endif
 
 using namespace Qt::Literals::StringLiterals;
@@ -181,15 +184,91 @@ void CardWriter::report(const QString &what, const QString &error, const QString
     ++m_failed;
 }
 
+#ifndef Q_OS_WIN
+namespace {
+
+// What stands under a card's name may have been put there by someone else: a link to a file
+// outside the directory, a FIFO that would block the run, or a hard link that shares its data
+// with a file elsewhere. Only a plain file of its own is replaced. Returns the open descriptor,
+// or -1 with the reason in error.
+int openCardFile(const QByteArray &path, QString &error)
+{
+    // O_TRUNC waits until the file is known to be ours.
+    const int fd = ::open(path.constData(),
+                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    const QString notPlain = u"nie jest zwykłym plikiem"_s;
+    if (fd < 0) {
+        // A link refused by O_NOFOLLOW, or a FIFO nobody reads: the system's words for these
+        // ("Too many levels of symbolic links", "No such device or address") would mislead.
+        error = errno == ELOOP || errno == ENXIO ? notPlain : qt_error_string(errno);
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        error = qt_error_string(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        error = notPlain;
+    } else if (info.st_nlink > 1) {
+        error = u"ma też inną nazwę (dowiązanie twarde)"_s;
+    } else if (ftruncate(fd, 0) != 0) {
+        error = qt_error_string(errno);
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+// Returns the system's description of the failure, or an empty string.
+QString writeAndClose(int fd, QByteArrayView bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    int error = 0;
+    while (left > 0) {
+        const ssize_t done = ::write(fd, data, size_t(left));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            error = done < 0 ? errno : ENOSPC;
+            break;
+        }
+        data += done;
+        left -= done;
+    }
+    // Network file systems may report a failed write only here.
+    if (::close(fd) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    return error == 0 ? QString() : qt_error_string(error);
+}
+
+} // namespace
+#endif
+
 bool CardWriter::write(const QString &name, QByteArrayView card)
 {
     const QString fileName = claimFileName(name);
+    const QByteArray bytes = localBytes(card);
+#ifndef Q_OS_WIN
+    const QByteArray path = QFile::encodeName(m_directory.filePath(fileName));
+    QString error;
+    const int fd = openCardFile(path, error);
+    if (fd < 0) {
+        report(u"Błąd podczas otwierania pliku: "_s, error, fileName);
+        return false;
+    }
+    error = writeAndClose(fd, bytes);
+    if (!error.isEmpty()) {
+        report(u"Błąd podczas zapisu pliku: "_s, error, fileName);
+        ::unlink(path.constData());
+        return false;
+    }
+#else
     m_file.setFileName(m_directory.filePath(fileName));
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         report(u"Błąd podczas otwierania pliku: "_s, m_file.errorString(), fileName);
         return false;
     }
-    const QByteArray bytes = localBytes(card);
     // close() forgets an earlier write error once it succeeds, so keep it first.
     QString error = m_file.write(bytes) == bytes.size() ? QString() : m_file.errorString();
     m_file.close();
@@ -200,6 +279,7 @@ bool CardWriter::write(const QString &name, QByteArrayView card)
         m_file.remove();
         return false;
     }
+#endif
     ++m_written;
     return true;
 }

@@ -37,7 +37,9 @@ private:
 
     QDir m_directory;
     QTextStream &m_console;
+#ifdef Q_OS_WIN
     QFile m_file;
+#endif
     QSet<size_t> m_taken; // fingerprints of the file names, case-folded and composed
     QHash<size_t, int> m_nextNumber; // stem's fingerprint -> next number to try
     qint64 m_written = 0;

@@ -6,6 +6,11 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -14,6 +19,12 @@ QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -151,46 +162,84 @@ void tst_CardWriter::writesExactBytes()
 
 void tst_CardWriter::failures_data()
 {
-    QTest::addColumn<bool>("diskFull");
+    QTest::addColumn<QString>("obstacle"); // what stands under the card's name, or "disk-full"
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("name-taken-by-directory")
-            << false << u"Błąd podczas otwierania pliku: Is a directory(Anna.vcf)\n"_s;
-    QTest::newRow("disk-full")
-            << true << u"Błąd podczas zapisu pliku: No space left on device(Anna.vcf)\n"_s;
+    const QString notPlain =
+            u"Błąd podczas otwierania pliku: nie jest zwykłym plikiem(Anna.vcf)\n"_s;
+    QTest::newRow("directory") << u"directory"_s
+                               << u"Błąd podczas otwierania pliku: Is a directory(Anna.vcf)\n"_s;
+    QTest::newRow("link-outside") << u"link-outside"_s << notPlain;
+    QTest::newRow("dangling-link") << u"dangling-link"_s << notPlain;
+    QTest::newRow("fifo") << u"fifo"_s << notPlain;
+    QTest::newRow("hard-link")
+            << u"hard-link"_s
+            << u"Błąd podczas otwierania pliku: ma też inną nazwę (dowiązanie twarde)(Anna.vcf)\n"_s;
+    QTest::newRow("disk-full") << u"disk-full"_s
+                               << u"Błąd podczas zapisu pliku: File too large(Anna.vcf)\n"_s;
 }
 
+// Nothing outside the directory is written through a name in it, nothing blocks the run, and a
+// card cut short leaves no partial file.
 void tst_CardWriter::failures()
 {
-    QFETCH(bool, diskFull);
+    QFETCH(QString, obstacle);
     QFETCH(QString, message);
 
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString path = dir.filePath(u"Anna.vcf"_s);
-    if (diskFull) {
-        if (!QFile::exists(u"/dev/full"_s))
-            QSKIP("This system has no /dev/full");
-        QVERIFY(QFile::link(u"/dev/full"_s, path));
-    } else {
-        QVERIFY(QDir(dir.path()).mkdir(u"Anna.vcf"_s));
-    }
+    QVERIFY(QDir(dir.path()).mkdir(u"Contacts"_s));
+    const QString outside = dir.filePath(u"outside.txt"_s);
+    QVERIFY(writeFile(outside, "keep"));
+    const QString path = dir.filePath(u"Contacts/Anna.vcf"_s);
+    const QByteArray encodedPath = QFile::encodeName(path);
+    if (obstacle == u"directory")
+        QVERIFY(QDir(dir.path()).mkdir(u"Contacts/Anna.vcf"_s));
+    else if (obstacle == u"link-outside")
+        QVERIFY(QFile::link(outside, path));
+    else if (obstacle == u"dangling-link")
+        QVERIFY(QFile::link(dir.filePath(u"new.txt"_s), path));
+    else if (obstacle == u"fifo")
+        QCOMPARE(mkfifo(encodedPath.constData(), 0600), 0);
+    else if (obstacle == u"hard-link")
+        QCOMPARE(::link(QFile::encodeName(outside).constData(), encodedPath.constData()), 0);
+    const QFileInfo before(path);
 
     QString console;
     QTextStream stream(&console);
-    CardWriter writer(QDir(dir.path()), stream);
-    QVERIFY(!writer.write(u"Anna"_s, "BEGIN:VCARD\r\nFN:Anna\r\nEND:VCARD\r\n"_ba));
+    CardWriter writer(QDir(dir.filePath(u"Contacts"_s)), stream);
+    const QByteArray card = "BEGIN:VCARD\r\nFN:Anna\r\nEND:VCARD\r\n"_ba;
+    if (obstacle == u"disk-full") {
+        // A file size limit fails the write part way, as a full disk does.
+        rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 10;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written = writer.write(u"Anna"_s, card);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!written);
+        QVERIFY(!QFileInfo::exists(path));
+    } else {
+        QVERIFY(!writer.write(u"Anna"_s, card));
+        // What was in the way is left as it was.
+        const QFileInfo after(path);
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(after.isFile(), before.isFile());
+    }
     QCOMPARE(console, message);
     QCOMPARE(writer.failed(), 1);
     QCOMPARE(writer.written(), 0);
-    // The partial file is gone; a directory in the way is left as it was.
-    QCOMPARE(QFileInfo(path).isDir(), !diskFull);
-    if (diskFull)
-        QVERIFY(!QFileInfo(path).isSymLink());
+    QCOMPARE(readAll(outside), "keep"_ba);
+    QVERIFY(!QFileInfo::exists(dir.filePath(u"new.txt"_s)));
 
     // The run goes on: the next card of that name is written.
     QVERIFY(writer.write(u"Anna"_s, "x"_ba));
-    QCOMPARE(readAll(dir.filePath(u"Anna (2).vcf"_s)), "x"_ba);
+    QCOMPARE(readAll(dir.filePath(u"Contacts/Anna (2).vcf"_s)), "x"_ba);
+    QCOMPARE(writer.written(), 1);
 }
 
 QTEST_APPLESS_MAIN(tst_CardWriter)
