@@ -117,6 +117,11 @@ private slots:
     void contactsLinkFollowed();
     void cardFileFaults_data();
     void cardFileFaults();
+    void unusualContactsFile_data();
+    void unusualContactsFile();
+    void contactsFileFromFifoWriter();
+    void readFault_data();
+    void readFault();
     void standardStreamClosed_data();
     void standardStreamClosed();
     void contactsFileInsideContacts_data();
@@ -347,6 +352,111 @@ void tst_VcardSplit::cardFileFaults()
     QCOMPARE(readFile(dir.filePath(u"Contacts/Anna Nowak.vcf"_s)), anna);
     QCOMPARE(readFile(dir.filePath(u"Contacts/anna nowak (2).vcf"_s)), annaAgain);
     QCOMPARE(readFile(dir.filePath(u"outside.txt"_s)), "keep"_ba);
+}
+
+void tst_VcardSplit::unusualContactsFile_data()
+{
+    QTest::addColumn<QString>("kind");
+
+    QTest::newRow("fifo-without-writer") << u"fifo"_s;
+    QTest::newRow("dev-null") << u"/dev/null"_s;
+}
+
+// Neither waits for data that never comes: both read as an empty file.
+void tst_VcardSplit::unusualContactsFile()
+{
+    QFETCH(QString, kind);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QString typed = kind;
+    if (kind == u"fifo") {
+        QCOMPARE(mkfifo(QFile::encodeName(dir.filePath(u"fifo"_s)).constData(), 0600), 0);
+    } else if (!QFileInfo::exists(kind)) {
+        QSKIP("This system has no /dev/null");
+    }
+
+    const Run result = run(dir.path(), typed.toUtf8() + '\n');
+    QCOMPARE(result.output,
+             u"Nazwa pliku: Zapisano kart: 0, pominięto: 0, błędy zapisu: 0\n"
+             "Zakończono konwersję!\n\n"_s);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(QDir(dir.filePath(u"Contacts"_s)).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot),
+             true);
+}
+
+// A FIFO that someone writes to (a decompressor, say) is read to its end like a file.
+void tst_VcardSplit::contactsFileFromFifoWriter()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray fifo = QFile::encodeName(dir.filePath(u"fifo"_s));
+    QCOMPARE(mkfifo(fifo.constData(), 0600), 0);
+    // Opened for reading and writing, it does not wait for a partner, and holds the data until
+    // the program reads it.
+    const int writer = ::open(fifo.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(writer >= 0);
+    const QByteArray input = anna + lukasz;
+    QCOMPARE(::write(writer, input.constData(), size_t(input.size())), ssize_t(input.size()));
+
+    QProcess process;
+    start(process, dir.path(), {});
+    QVERIFY(process.waitForStarted());
+    process.write("fifo\n");
+    process.closeWriteChannel();
+    // Once the last name is on the console, the program has all the data: close the writing end.
+    QByteArray output;
+    while (!output.contains("Łukasz Wiśniewski\n") && process.waitForReadyRead(60000))
+        output += process.readAllStandardOutput();
+    ::close(writer);
+    const Run result = finish(process);
+    QCOMPARE(QString::fromUtf8(output) + result.output,
+             u"Nazwa pliku: Anna Nowak\nŁukasz Wiśniewski\n"
+             "Zapisano kart: 2, pominięto: 0, błędy zapisu: 0\nZakończono konwersję!\n\n"_s);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(readFile(dir.filePath(u"Contacts/Anna Nowak.vcf"_s)), anna);
+    QCOMPARE(readFile(dir.filePath(u"Contacts/Łukasz Wiśniewski.vcf"_s)), lukasz);
+}
+
+void tst_VcardSplit::readFault_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("read-error") << u"error"_s << u"Input/output error"_s;
+    QTest::newRow("truncated-while-read") << u"truncate"_s << u"plik skrócono w trakcie odczytu"_s;
+}
+
+// Reading that stops before the end of the file must not pass for a finished conversion: the
+// cards after that point are missing.
+void tst_VcardSplit::readFault()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString input = dir.filePath(u"kontakty.vcf"_s);
+    QVERIFY(writeFile(input, anna + lukasz + annaAgain));
+
+    // The fault strikes inside the second card's version line.
+    const QStringList environment = {
+        u"LD_PRELOAD="_s + QStringLiteral(FAULTYREAD_LIBRARY),
+        u"FAULTY_READ_PATH="_s + QFileInfo(input).canonicalFilePath(),
+        u"FAULTY_READ_AFTER="_s + QString::number(anna.size() + 20),
+        u"FAULTY_READ_MODE="_s + mode,
+    };
+    const Run result = run(dir.path(), "kontakty.vcf\n", environment);
+    QCOMPARE(result.output,
+             u"Nazwa pliku: Anna Nowak\nPominięto niedokończoną kartę (wiersz 5).\n"
+             "Błąd podczas odczytu pliku 'kontakty.vcf': "_s
+                     + reason
+                     + u"\nZapisano kart: 1, pominięto: 1, błędy zapisu: 0\n"
+                       "Przerwano konwersję!\n\n"_s);
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(tree(dir.path()),
+             QStringList({ u"Contacts"_s, u"Contacts/Anna Nowak.vcf"_s, u"kontakty.vcf"_s }));
+    QCOMPARE(readFile(dir.filePath(u"Contacts/Anna Nowak.vcf"_s)), anna);
 }
 
 void tst_VcardSplit::standardStreamClosed_data()
