@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes through the same splitting and naming the tool uses, in memory, and
-// turns every broken promise into a crash: cards are exact runs of the input from a begin to an
-// end marker, every card that was opened is either handed over or reported as skipped, and every
-// file name is safe, short enough and unique within the run.
+// turns every broken promise into a crash: cards are exact runs of the input (of its text in
+// UTF-8, for UTF-16 input) from a begin to an end marker, every card that was opened is either
+// handed over or reported as skipped, and every file name is safe, short enough and unique within
+// the run.
 #include "cardsplitter.h"
 #include "cardwriter.h"
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -30,33 +32,58 @@ QByteArrayView withoutLineEnd(QByteArrayView line)
     return line;
 }
 
-// Text in UTF-16 is turned into UTF-8 before it is split, so its cards are not runs of the input.
-bool isUtf16(QByteArrayView input)
+// How much of the input tells its encoding and its line ends.
+constexpr qsizetype sniffBytes = 64 * 1024;
+
+// UTF-16 is recognised by its byte-order mark, or by the zeros between the letters of the first
+// begin marker.
+std::optional<QStringConverter::Encoding> utf16Encoding(QByteArrayView input)
 {
-    return input.startsWith("\xFF\xFE") || input.startsWith("\xFE\xFF")
-            || input.startsWith(QByteArrayView("\0B\0E\0G", 6))
-            || input.startsWith(QByteArrayView("B\0E\0G\0", 6));
+    if (input.startsWith("\xFF\xFE"))
+        return QStringConverter::Utf16LE;
+    if (input.startsWith("\xFE\xFF"))
+        return QStringConverter::Utf16BE;
+    if (input.size() < 6)
+        return std::nullopt;
+    const auto zeros = [input](qsizetype at) {
+        return input[at] == 0 && input[at + 2] == 0 && input[at + 4] == 0;
+    };
+    const auto beg = [input](qsizetype at) {
+        const char letters[] = { input[at], input[at + 2], input[at + 4] };
+        return QByteArrayView(letters, 3).compare("BEG", Qt::CaseInsensitive) == 0;
+    };
+    if (zeros(0) && beg(1))
+        return QStringConverter::Utf16BE;
+    if (zeros(1) && beg(0))
+        return QStringConverter::Utf16LE;
+    return std::nullopt;
 }
 
-// The lines the splitter sees, from a reading of the markers of its own.
-QByteArray decodedInput(QByteArrayView input)
+// The text the splitter works on: the input itself, or its UTF-16 decoded to UTF-8 in one go.
+QByteArray textOf(QByteArrayView input, qsizetype size)
 {
-    if (!isUtf16(input))
-        return input.toByteArray();
-    const bool bigEndian = input.startsWith("\xFE\xFF") || input.startsWith('\0');
-    QStringDecoder decoder(bigEndian ? QStringDecoder::Utf16BE : QStringDecoder::Utf16LE,
-                           QStringDecoder::Flag::Stateless);
-    return QString(decoder.decode(input)).toUtf8();
+    const auto encoding = utf16Encoding(input);
+    if (!encoding)
+        return input.first(size).toByteArray();
+    QStringDecoder decoder(*encoding);
+    return QString(decoder.decode(input.first(size))).toUtf8();
 }
 
-qint64 countBeginMarkers(const QByteArray &text, char lineEnd)
+// Counts the begin markers of a reading of the lines of its own: lines end in LF, or, where the
+// head of the file has no LF but a CR, in CR, CR LF or LF.
+qint64 countBeginMarkers(const QByteArray &text, bool crLines)
 {
     constexpr QByteArrayView byteOrderMark = "\xEF\xBB\xBF";
     qint64 count = 0;
     qsizetype start = 0;
     while (start < text.size()) {
-        qsizetype end = text.indexOf(lineEnd, start);
-        end = end < 0 ? text.size() : end + 1;
+        qsizetype end = start;
+        while (end < text.size() && text[end] != '\n' && !(crLines && text[end] == '\r'))
+            ++end;
+        if (end < text.size() && text[end] == '\r' && end + 1 < text.size()
+            && text[end + 1] == '\n')
+            ++end;
+        end = std::min(end + 1, text.size());
         QByteArrayView line = QByteArrayView(text).sliced(start, end - start);
         if (line.startsWith(byteOrderMark))
             line = line.sliced(byteOrderMark.size());
@@ -67,7 +94,7 @@ qint64 countBeginMarkers(const QByteArray &text, char lineEnd)
     return count;
 }
 
-void checkCard(const QByteArray &card)
+void checkCard(QByteArrayView card)
 {
     const qsizetype firstLineEnd = card.indexOf('\n');
     const QByteArrayView first =
@@ -102,7 +129,9 @@ void checkFileName(const QString &fileName, QSet<QString> &seen)
             fail("half a surrogate pair in file name", fileName);
     }
     const qsizetype before = seen.size();
-    seen.insert(fileName.toCaseFolded());
+    // Names that differ only in letter case or in how accents are composed are one file on
+    // Windows and macOS.
+    seen.insert(fileName.toCaseFolded().normalized(QString::NormalizationForm_C));
     if (seen.size() == before)
         fail("file name given twice", fileName);
 }
@@ -120,31 +149,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QTextStream console(&consoleText);
     CardWriter writer(QDir(), console);
     QSet<QString> seen;
-    const bool exactBytes = !isUtf16(input);
+    // Cards are runs of the input's bytes, or of its text once UTF-16 is turned into UTF-8.
+    const QByteArray text = textOf(input, input.size());
+    const QByteArray head = textOf(input, std::min(input.size(), sniffBytes));
+    const bool crLines = !head.contains('\n') && head.contains('\r');
     qsizetype searchFrom = 0;
     qint64 handed = 0;
 
     const SplitResult result =
-            splitCards(device, console, [&](const QString &name, const QByteArray &card) {
+            splitCards(device, console, [&](const QString &name, QByteArrayView card) {
                 ++handed;
                 checkCard(card);
-                if (exactBytes) {
-                    const qsizetype at = input.indexOf(card, searchFrom);
-                    if (at < 0)
-                        fail("card is not a run of the input's bytes", QString::fromUtf8(card));
-                    searchFrom = at + card.size();
-                }
+                const qsizetype at = text.indexOf(card, searchFrom);
+                if (at < 0)
+                    fail("card is not a run of the input's text", QString::fromUtf8(card));
+                searchFrom = at + card.size();
                 checkFileName(writer.claimFileName(name), seen);
             });
 
     if (result.cards != handed)
         fail("card count differs from the cards handed over");
-    const qint64 opened = result.cards + result.skipped;
-    const QByteArray text = decodedInput(input);
-    if (opened != countBeginMarkers(text, '\n') && opened != countBeginMarkers(text, '\r')
-        && opened != countBeginMarkers(input, '\n'))
+    const qint64 opened = countBeginMarkers(text, crLines);
+    if (result.cards + result.skipped != opened)
         fail("cards plus skipped differ from the begin markers",
-             u"%1 + %2"_s.arg(result.cards).arg(result.skipped));
+             u"%1 + %2 != %3"_s.arg(result.cards).arg(result.skipped).arg(opened));
     // A name must not carry a terminal escape sequence to the console.
     for (const QChar c : std::as_const(consoleText)) {
         if (c != u'\n' && (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f)))
