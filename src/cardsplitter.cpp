@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -335,7 +336,8 @@ public:
         const QByteArrayView head = m_buffer;
         if (const auto encoding = utf16Encoding(head)) {
             m_utf16.emplace(*encoding);
-            m_buffer = QString(m_utf16->decode(head)).toUtf8();
+            const QByteArray raw = std::exchange(m_buffer, QByteArray());
+            appendUtf16(raw);
         }
         // Old Mac exports end lines with a lone CR. A file with any LF keeps LF as its line end.
         m_crLines = !m_buffer.contains('\n') && m_buffer.contains('\r');
@@ -433,15 +435,30 @@ private:
         if (m_utf16) {
             m_raw.resize(maxBytes);
             const qint64 got = m_device.read(m_raw.data(), maxBytes);
-            if (got <= 0)
-                return false;
-            m_buffer += QString(m_utf16->decode(QByteArrayView(m_raw).first(got))).toUtf8();
+            if (got <= 0) {
+                m_buffer += std::exchange(m_highSurrogate, QString()).toUtf8();
+                return m_buffer.size() > size;
+            }
+            appendUtf16(QByteArrayView(m_raw).first(got));
             return true;
         }
         m_buffer.resize(size + maxBytes);
         const qint64 got = m_device.read(m_buffer.data() + size, maxBytes);
         m_buffer.resize(size + std::max<qint64>(got, 0));
         return got > 0;
+    }
+
+    // A surrogate pair split between two reads must not become two broken halves: the first
+    // half waits for the second.
+    void appendUtf16(QByteArrayView raw)
+    {
+        QString text = std::exchange(m_highSurrogate, QString());
+        text += m_utf16->decode(raw);
+        if (!text.isEmpty() && text.back().isHighSurrogate()) {
+            m_highSurrogate = text.back();
+            text.chop(1);
+        }
+        m_buffer += text.toUtf8();
     }
 
     QIODevice &m_device;
@@ -456,6 +473,7 @@ private:
     qsizetype m_kept = -1; // where what is kept starts; -1: nothing
     bool m_crLines = false;
     std::optional<QStringDecoder> m_utf16;
+    QString m_highSurrogate; // the first half of a pair whose second half is not read yet
     QByteArray m_raw;
 };
 

@@ -292,6 +292,14 @@ void tst_CardSplitter::split_data()
             << crAcross + "BEGIN:VCARD\rFN:Ola\r"
             << u"Anna\nOla\nPominięto niedokończoną kartę (wiersz 5).\n"_s
             << QStringList { u"Anna"_s } << QByteArrayList { crAcross } << qint64(1);
+    // The two halves of a surrogate pair on either side of a piece's end: the high half is the
+    // last unit of the first 64 KiB, the byte-order mark included.
+    QString pairAcross = u"BEGIN:VCARD\r\nFN:Ola\r\nNOTE:"_s;
+    pairAcross +=
+            QString(32 * 1024 - 2 - pairAcross.size(), u'x') + u"\U0001F600\r\nEND:VCARD\r\n"_s;
+    QTest::newRow("utf-16-pair-across-pieces")
+            << "\xFF\xFE" + utf16(QStringConverter::Utf16LE, pairAcross.toUtf8()) << u"Ola\n"_s
+            << QStringList { u"Ola"_s } << QByteArrayList { pairAcross.toUtf8() } << qint64(0);
 }
 
 void tst_CardSplitter::split()
