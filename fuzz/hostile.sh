@@ -29,6 +29,12 @@ distinct_names_200k() {
     awk 'BEGIN { name = ""; for (i = 0; i < 190; i++) name = name "a";
                  for (i = 0; i < 200000; i++) printf "BEGIN:VCARD\r\nFN:%s%d\r\nEND:VCARD\r\n", name, i }'
 }
+# Long names that differ only past the 200-byte cut, each twice: their numbered names coincide.
+cut_alike_names_100k() {
+    awk 'BEGIN { name = ""; for (i = 0; i < 196; i++) name = name "a";
+                 for (r = 0; r < 2; r++) for (i = 0; i < 50000; i++)
+                     printf "BEGIN:VCARD\r\nFN:%s%06d\r\nEND:VCARD\r\n", name, i }'
+}
 names_10k_chars() {
     awk 'BEGIN { name = ""; for (i = 0; i < 10000; i++) name = name "ż";
                  for (i = 0; i < 1000; i++) printf "BEGIN:VCARD\r\nFN:%s%d\r\nEND:VCARD\r\n", name, i }'
@@ -43,9 +49,9 @@ begin_markers_1m() {
     printf 'FN:Anna\r\nEND:VCARD\r\n'
 }
 
-printf '%-22s %10s %12s %9s %6s  %s\n' input bytes "peak RSS kB" seconds status summary
+printf '%-22s %10s %12s %9s %9s %6s  %s\n' input bytes "peak RSS kB" seconds "user s" status summary
 for input in one_line_100mb card_50mb empty_cards_1m same_name_100k distinct_names_200k \
-    names_10k_chars dots_spaces_slashes begin_markers_1m; do
+    cut_alike_names_100k names_10k_chars dots_spaces_slashes begin_markers_1m; do
     dir=$work/$input
     mkdir -p "$dir"
     "$input" >"$dir/kontakty.vcf"
@@ -54,8 +60,9 @@ for input in one_line_100mb card_50mb empty_cards_1m same_name_100k distinct_nam
         >"$dir/console.txt") || status=$?
     rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$dir/time.txt")
     seconds=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$dir/time.txt")
+    cpu=$(sed -n 's/.*User time (seconds): //p' "$dir/time.txt")
     summary=$(grep -ao 'Zapisano kart.*' "$dir/console.txt" || echo '(no summary)')
-    printf '%-22s %10s %12s %9s %6s  %s\n' "$input" "$(stat -c %s "$dir/kontakty.vcf")" "$rss" \
-        "$seconds" "$status" "$summary"
+    printf '%-22s %10s %12s %9s %9s %6s  %s\n' "$input" "$(stat -c %s "$dir/kontakty.vcf")" \
+        "$rss" "$seconds" "$cpu" "$status" "$summary"
     rm -rf "$dir"
 done

@@ -167,13 +167,22 @@ QString CardWriter::claimFileName(const QString &name)
     QString fileName = stem + u".vcf"_s;
     if (claim(fileName))
         return fileName;
-    // Remembering the last number keeps a run of many equal names linear.
-    int &number = m_nextNumber[sameFileKey(stem)];
-    for (number = std::max(number, 2);; ++number) {
-        const QString suffix = u" ("_s + QString::number(number) + u')';
-        fileName = fitBytes(stem, maxStemBytes - suffix.size()) + suffix + u".vcf"_s;
+    // Remembering the next number to try keeps a run of many equal names linear. It is kept per
+    // cut stem and number of digits, not per stem: long stems that differ only past the cut share
+    // their numbered names, and each of them counting from 2 again took time quadratic in their
+    // number.
+    for (int number = 2;;) {
+        const QString digits(QString::number(number).size(), u'#');
+        const QString cut = fitBytes(stem, maxStemBytes - digits.size() - 3);
+        int &next = m_nextNumber[sameFileKey(cut + u" ("_s + digits + u')')];
+        number = std::max(number, next);
+        if (QString::number(number).size() != digits.size())
+            continue; // past the numbers of this width: the cut may be shorter now
+        next = number + 1;
+        fileName = cut + u" ("_s + QString::number(number) + u").vcf"_s;
         if (claim(fileName))
             return fileName;
+        ++number;
     }
 }
 

@@ -41,7 +41,7 @@ private:
     QFile m_file;
 #endif
     QSet<size_t> m_taken; // fingerprints of the file names, case-folded and composed
-    QHash<size_t, int> m_nextNumber; // stem's fingerprint -> next number to try
+    QHash<size_t, int> m_nextNumber; // fingerprint of "cut stem (##)" -> next number to try
     qint64 m_written = 0;
     qint64 m_failed = 0;
 };

@@ -117,6 +117,18 @@ void tst_CardWriter::uniqueNames_data()
     QTest::newRow("long") << QStringList { QString(300, u'a'), QString(300, u'a') }
                           << QStringList { QString(200, u'a') + u".vcf"_s,
                                            QString(196, u'a') + u" (2).vcf"_s };
+    // Long names that differ only past the cut share their numbers.
+    const QString x = QString(199, u'a') + u'x';
+    const QString y = QString(199, u'a') + u'y';
+    QTest::newRow("cut-alike") << QStringList { x, x, y, y }
+                               << QStringList { x + u".vcf"_s, QString(196, u'a') + u" (2).vcf"_s,
+                                                y + u".vcf"_s, QString(196, u'a') + u" (3).vcf"_s };
+    QStringList many(10, QString(300, u'a'));
+    QStringList manyFiles = { QString(200, u'a') + u".vcf"_s };
+    for (int number = 2; number <= 9; ++number)
+        manyFiles << QString(196, u'a') + u" (%1).vcf"_s.arg(number);
+    manyFiles << QString(195, u'a') + u" (10).vcf"_s;
+    QTest::newRow("long-past-nine") << many << manyFiles;
 }
 
 void tst_CardWriter::uniqueNames()
