@@ -21,7 +21,7 @@ seeds=(fuzz/seeds examples)
 log=build/fuzz/last-run.log
 
 echo "Fuzzing for $seconds s..."
-if build/fuzz/fuzz/fuzz_split -seed=1 -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+if build/fuzz/fuzz/fuzz_split -seed=1 -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
     -max_len=150000 -dict=fuzz/vcard.dict -print_final_stats=1 -artifact_prefix="$artifacts/" \
     "$work" "${seeds[@]}" >"$log" 2>&1; then
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log"
