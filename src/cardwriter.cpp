@@ -168,9 +168,9 @@ QString CardWriter::claimFileName(const QString &name)
     if (claim(fileName))
         return fileName;
     // Remembering the next number to try keeps a run of many equal names linear. It is kept per
-    // cut stem and number of digits, not per stem: long stems that differ only past the cut share
-    // their numbered names, and each of them counting from 2 again took time quadratic in their
-    // number.
+    // cut stem and number of digits, what a numbered name is made of: long stems that differ only
+    // past the cut share their numbered names, and a count per stem would walk each of them past
+    // the numbers the others took, in time quadratic in their count.
     for (int number = 2;;) {
         const QString digits(QString::number(number).size(), u'#');
         const QString cut = fitBytes(stem, maxStemBytes - digits.size() - 3);
