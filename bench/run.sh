@@ -32,8 +32,8 @@ tools=
 work="$root/build/bench"
 
 usage() {
-    sed -n '5,6p' "${BASH_SOURCE[0]}" | sed 's/^# *//' >&2
-    exit 2
+    sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'
+    exit "$1"
 }
 
 while (($#)); do
@@ -46,7 +46,8 @@ while (($#)); do
     --vcardsplit) vcardsplit=$2; shift ;;
     --tools) tools=$2; shift ;;
     --work) work=$2; shift ;;
-    *) usage ;;
+    -h | --help) usage 0 ;;
+    *) usage 2 >&2 ;;
     esac
     shift
 done
