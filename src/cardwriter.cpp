@@ -125,6 +125,18 @@ QString safeFileStem(const QString &name)
 CardWriter::CardWriter(const QDir &directory, QTextStream &console)
     : m_directory(directory), m_console(console)
 {
+#ifndef Q_OS_WIN
+    m_directoryFd = ::open(QFile::encodeName(directory.path()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+}
+
+CardWriter::~CardWriter()
+{
+#ifndef Q_OS_WIN
+    if (m_directoryFd >= 0)
+        ::close(m_directoryFd);
+#endif
 }
 
 void CardWriter::reserveFile(const QFile &file, const QString &absolutePath)
@@ -200,11 +212,15 @@ namespace {
 // outside the directory, a FIFO that would block the run, or a hard link that shares its data
 // with a file elsewhere. Only a plain file of its own is replaced. Returns the open descriptor,
 // or -1 with the reason in error.
-int openCardFile(const QByteArray &path, QString &error)
+int openCardFile(int directoryFd, const QByteArray &name, QString &error)
 {
-    // O_TRUNC waits until the file is known to be ours.
-    const int fd = ::open(path.constData(),
-                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    constexpr int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    // Nearly always the name is new, and a file just created is ours: nothing to check.
+    int fd = ::openat(directoryFd, name.constData(), flags | O_EXCL, 0666);
+    if (fd >= 0)
+        return fd;
+    if (errno == EEXIST) // O_TRUNC waits until the file is known to be ours
+        fd = ::openat(directoryFd, name.constData(), flags, 0666);
     const QString notPlain = u"nie jest zwykłym plikiem"_s;
     if (fd < 0) {
         // A link refused by O_NOFOLLOW, or a FIFO nobody reads: the system's words for these
@@ -259,9 +275,9 @@ bool CardWriter::write(const QString &name, QByteArrayView card)
     const QString fileName = claimFileName(name);
     const QByteArray bytes = localBytes(card);
 #ifndef Q_OS_WIN
-    const QByteArray path = QFile::encodeName(m_directory.filePath(fileName));
+    const QByteArray localName = QFile::encodeName(fileName);
     QString error;
-    const int fd = openCardFile(path, error);
+    const int fd = openCardFile(m_directoryFd, localName, error);
     if (fd < 0) {
         report(u"Błąd podczas otwierania pliku: "_s, error, fileName);
         return false;
@@ -269,7 +285,7 @@ bool CardWriter::write(const QString &name, QByteArrayView card)
     error = writeAndClose(fd, bytes);
     if (!error.isEmpty()) {
         report(u"Błąd podczas zapisu pliku: "_s, error, fileName);
-        ::unlink(path.constData());
+        ::unlinkat(m_directoryFd, localName.constData(), 0);
         return false;
     }
 #else

@@ -18,6 +18,9 @@ class CardWriter
 {
 public:
     CardWriter(const QDir &directory, QTextStream &console);
+    ~CardWriter();
+    CardWriter(const CardWriter &) = delete;
+    CardWriter &operator=(const CardWriter &) = delete;
 
     // Takes every name under which this open file (the contacts file) appears in the directory,
     // so it is never opened for writing, whether it lies there itself or through a link.
@@ -39,6 +42,10 @@ private:
     QTextStream &m_console;
 #ifdef Q_OS_WIN
     QFile m_file;
+#else
+    // Card files are opened relative to the directory itself: no path to build per card, and
+    // the directory stays the one the run started in.
+    int m_directoryFd = -1;
 #endif
     QSet<size_t> m_taken; // fingerprints of the file names, case-folded and composed
     QHash<size_t, int> m_nextNumber; // fingerprint of "cut stem (##)" -> next number to try
