@@ -51,6 +51,8 @@ QString trimEnd(QString stem)
 // Cuts to at most maxBytes of UTF-8, never inside a character.
 QString fitBytes(QString stem, qsizetype maxBytes)
 {
+    if (stem.size() * 3 <= maxBytes)
+        return stem; // no UTF-16 unit takes more than three bytes
     qsizetype bytes = 0;
     for (qsizetype i = 0; i < stem.size(); ++i) {
         const char16_t c = stem[i].unicode();
@@ -92,7 +94,10 @@ size_t sameFileKey(const QString &fileName)
     for (const QChar c : fileName) {
         if (c.unicode() >= 0x300)
             return qHash(fileName.toCaseFolded().normalized(QString::NormalizationForm_C));
-        folded.append(char16_t(QChar::toCaseFolded(c.unicode())));
+        const char16_t u = c.unicode();
+        folded.append(u >= u'A' && u <= u'Z' ? char16_t(u + (u'a' - u'A'))
+                              : u < 0x80     ? u
+                                             : char16_t(QChar::toCaseFolded(u)));
     }
     return qHash(QStringView(folded.constData(), folded.size()));
 }
